@@ -1,0 +1,379 @@
+#include "platform/curl_transfer.h"
+
+#include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace zavoket {
+namespace {
+
+struct EasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+enum State : std::int16_t {
+    kResolving = 1,
+    kResolved = 2,
+    kConnecting = 3,
+    kConnected = 4,
+    kRequesting = 5,
+    kRequestSent = 6,
+    kReceiving = 7,
+    kResponseReceived = 8,
+    kClosing = 9,
+    kClosed = 10,
+    kError = 11,
+    kCompleted = 12,
+};
+
+void globalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            throw std::runtime_error("libcurl could not be initialised");
+        }
+    });
+}
+
+// Failures where the client gave up by its own rule, not because the connection broke.
+bool isRefusal(CURLcode code) {
+    return code == CURLE_TOO_MANY_REDIRECTS || code == CURLE_UNSUPPORTED_PROTOCOL ||
+           code == CURLE_FILESIZE_EXCEEDED || code == CURLE_URL_MALFORMAT;
+}
+
+}  // namespace
+
+struct CurlTransfer::Impl {
+    Impl(Waiter& w, CurlTransferOptions o) : waiter(w), options(o) {}
+
+    Waiter& waiter;
+    CurlTransferOptions options;
+    MultiHandle multi;
+    EasyHandle easy;
+    std::atomic<bool> cancelled{false};
+    bool busy = false;  // owner's thread only
+
+    // Handed from the worker to the owner's thread.
+    std::mutex mutex;
+    std::vector<std::int16_t> pending;
+    bool done = false;
+
+    // Worker's state for the fetch under way; set up before and read after the worker runs.
+    bool inFetch = false;
+    bool resolveReported = false;
+    bool socketOpened = false;
+    bool responseStarted = false;
+    bool tooLarge = false;
+    std::vector<std::int16_t> heldClose;  // close states seen while the response came in
+    std::vector<char> body;
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    void post(std::int16_t state) {
+        if (!inFetch) {
+            return;  // a connection closed between fetches or at shut-down
+        }
+        {
+            std::lock_guard lock(mutex);
+            pending.push_back(state);
+        }
+        waiter.wake();
+    }
+
+    void finish() {
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        waiter.wake();
+    }
+
+    void configure();
+    FetchResult run(const std::string& url);
+    FetchResult outcome(CURLcode code);
+
+    static int onResolverStart(void*, void*, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        impl->resolveReported = true;
+        impl->post(kResolving);
+        return 0;
+    }
+
+    static curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+        auto* impl = static_cast<Impl*>(self);
+        // An address given as digits needs no look-up, and libcurl skips the resolver then;
+        // the address is known all the same.
+        if (!impl->resolveReported) {
+            impl->post(kResolving);
+        }
+        impl->resolveReported = false;
+        impl->post(kResolved);
+        impl->post(kConnecting);
+        impl->socketOpened = true;
+        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    }
+
+    static int onCloseSocket(void* self, curl_socket_t socket) {
+        auto* impl = static_cast<Impl*>(self);
+        // A connection that ends with its response is reported after the response itself.
+        auto report = [impl](std::int16_t state) {
+            if (impl->responseStarted) {
+                impl->heldClose.push_back(state);
+            } else {
+                impl->post(state);
+            }
+        };
+        report(kClosing);
+        const int result = ::close(socket);
+        report(kClosed);
+        return result;
+    }
+
+    static int onPrereq(void* self, char*, char*, int, int) {
+        auto* impl = static_cast<Impl*>(self);
+        if (impl->socketOpened) {
+            impl->post(kConnected);
+            impl->socketOpened = false;
+        }
+        impl->responseStarted = false;
+        impl->post(kRequesting);
+        return CURL_PREREQFUNC_OK;
+    }
+
+    static int onDebug(CURL*, curl_infotype type, char*, size_t, void* self) {
+        if (type == CURLINFO_HEADER_OUT) {
+            static_cast<Impl*>(self)->post(kRequestSent);
+        }
+        return 0;
+    }
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        const std::string_view line(data, size * count);
+        if (line.starts_with("HTTP/")) {
+            // Each response of a redirect chain starts afresh; only the last one is kept.
+            impl->body.clear();
+            impl->responseStarted = true;
+            impl->post(kReceiving);
+        } else if (line == "\r\n" || line == "\n") {
+            curl_off_t length = -1;
+            long status = 0;
+            curl_easy_getinfo(impl->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+            curl_easy_getinfo(impl->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+            if (length > 0 && static_cast<std::uint64_t>(length) > impl->options.maxBodyBytes) {
+                impl->tooLarge = true;
+                return 0;
+            }
+            if (status == 200 && length > 0) {
+                impl->body.reserve(static_cast<std::size_t>(length));
+            }
+        }
+        return size * count;
+    }
+
+    static size_t onBody(char* data, size_t size, size_t count, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        const size_t n = size * count;
+        if (impl->body.size() + n > impl->options.maxBodyBytes) {
+            impl->tooLarge = true;
+            return 0;
+        }
+        impl->body.insert(impl->body.end(), data, data + n);
+        return n;
+    }
+
+    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<Impl*>(self)->cancelled.load() ? 1 : 0;
+    }
+};
+
+void CurlTransfer::Impl::configure() {
+    CURL* e = easy.get();
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_USERAGENT, "Zavoket/1.0");
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.idleTimeout.count()));
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(options.maxBodyBytes));
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(e, CURLOPT_RESOLVER_START_FUNCTION, &Impl::onResolverStart);
+    curl_easy_setopt(e, CURLOPT_RESOLVER_START_DATA, this);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Impl::onOpenSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &Impl::onCloseSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Impl::onPrereq);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
+    // The debug hook is the one place libcurl tells that the request has gone out.
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &Impl::onDebug);
+    curl_easy_setopt(e, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
+}
+
+FetchResult CurlTransfer::Impl::run(const std::string& url) {
+    std::string wireUrl = url;
+    std::replace(wireUrl.begin(), wireUrl.end(), '\\', '/');
+    curl_easy_setopt(easy.get(), CURLOPT_URL, wireUrl.c_str());
+    errorText[0] = '\0';
+
+    if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) {
+        FetchResult result;
+        result.detail = "the transfer could not be started";
+        return result;
+    }
+    CURLcode code = CURLE_OK;
+    bool ended = false;
+    while (!ended && !cancelled.load()) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                code = message->data.result;
+                ended = true;
+            }
+        }
+        if (!ended) {
+            curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
+        }
+    }
+    if (!ended) {
+        code = CURLE_ABORTED_BY_CALLBACK;
+    }
+    FetchResult result = outcome(code);
+    inFetch = false;  // a connection removed with a cancelled transfer closes unreported
+    curl_multi_remove_handle(multi.get(), easy.get());
+    return result;
+}
+
+FetchResult CurlTransfer::Impl::outcome(CURLcode code) {
+    FetchResult result;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.httpStatus);
+    result.detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+    auto flushHeld = [this] {
+        for (std::int16_t state : heldClose) {
+            post(state);
+        }
+        heldClose.clear();
+    };
+
+    if (cancelled.load()) {
+        result.outcome = FetchOutcome::Cancelled;
+    } else if (code == CURLE_OK) {
+        post(kResponseReceived);
+        flushHeld();
+        post(kCompleted);
+        result.outcome =
+            result.httpStatus == 200 ? FetchOutcome::Received : FetchOutcome::HttpError;
+        if (result.outcome == FetchOutcome::Received) {
+            result.body = std::move(body);
+        }
+    } else if (tooLarge || isRefusal(code)) {
+        flushHeld();
+        result.outcome = FetchOutcome::Refused;
+        if (tooLarge) {
+            result.detail = "the body is larger than the limit";
+        }
+    } else {
+        flushHeld();
+        post(kError);
+        result.outcome = FetchOutcome::TransportError;
+    }
+    body = {};
+    return result;
+}
+
+CurlTransfer::CurlTransfer(Waiter& waiter, CurlTransferOptions options)
+    : impl_(std::make_unique<Impl>(waiter, options)) {
+    globalInit();
+    impl_->multi.reset(curl_multi_init());
+    impl_->easy.reset(curl_easy_init());
+    if (!impl_->multi || !impl_->easy) {
+        throw std::runtime_error("libcurl could not create a transfer");
+    }
+    impl_->configure();
+}
+
+CurlTransfer::~CurlTransfer() {
+    // The connection cache lives in the multi handle: it goes last.
+    impl_->easy.reset();
+    impl_->multi.reset();
+}
+
+void CurlTransfer::cancel() {
+    impl_->cancelled = true;
+    curl_multi_wakeup(impl_->multi.get());
+}
+
+FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onState) {
+    Impl& impl = *impl_;
+    if (impl.busy) {
+        FetchResult result;
+        result.outcome = FetchOutcome::Refused;
+        result.detail = "a fetch is already under way";
+        return result;
+    }
+    impl.busy = true;
+    impl.cancelled = false;
+    impl.done = false;
+    impl.pending.clear();
+    impl.inFetch = true;
+    impl.resolveReported = false;
+    impl.socketOpened = false;
+    impl.responseStarted = false;
+    impl.tooLarge = false;
+    impl.heldClose.clear();
+
+    FetchResult result;
+    std::thread worker([&impl, &url, &result] {
+        result = impl.run(url);
+        impl.finish();
+    });
+
+    std::vector<std::int16_t> states;
+    for (bool done = false; !done;) {
+        impl.waiter.wait();
+        {
+            std::lock_guard lock(impl.mutex);
+            states.swap(impl.pending);
+            done = impl.done;
+        }
+        for (std::int16_t state : states) {
+            if (!impl.cancelled.load() && onState) {
+                onState(state);
+            }
+        }
+        states.clear();
+    }
+    worker.join();
+    impl.busy = false;
+    return result;
+}
+
+}  // namespace zavoket

@@ -1,0 +1,98 @@
+// Serves a generated stand-in for the teaching collection on 127.0.0.1, for demos and tests.
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "collection.h"
+#include "sample_server.h"
+
+namespace {
+
+httplib::Server* gServer = nullptr;
+
+void stopServer(int) {
+    if (gServer != nullptr) {
+        gServer->stop();
+    }
+}
+
+int usage() {
+    std::cerr << "usage: zavoket-sample-server [--profile small|full|tiny] [--seed N] [--port N]\n"
+                 "                             [--rate BYTES_PER_S[k|M]] [--log]\n"
+                 "                             [--write FOLDER]\n"
+                 "Serves the sample collection at http://127.0.0.1:PORT/FOLDER/NAME (port 8194\n"
+                 "by default); with --write, writes it to FOLDER instead and exits.\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace zavoket::sample;
+    Profile profile = Profile::Small;
+    std::uint64_t seed = 1;
+    int port = 8194;
+    ServeOptions options;
+    bool log = false;
+    std::string writeFolder;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::exit(usage());
+            }
+            return argv[++i];
+        };
+        if (arg == "--profile") {
+            if (!parseProfile(value(), profile)) {
+                return usage();
+            }
+        } else if (arg == "--seed") {
+            seed = std::stoull(value());
+        } else if (arg == "--port") {
+            port = std::stoi(value());
+        } else if (arg == "--rate") {
+            if (!parseRate(value(), options.bytesPerSecond)) {
+                return usage();
+            }
+        } else if (arg == "--log") {
+            log = true;
+        } else if (arg == "--write") {
+            writeFolder = value();
+        } else {
+            return usage();
+        }
+    }
+
+    const Collection collection(profile, seed);
+    if (!writeFolder.empty()) {
+        collection.writeTo(writeFolder);
+        std::cout << "wrote " << collection.size() << " files, " << collection.totalLength()
+                  << " bytes, to " << writeFolder << "\n";
+        return 0;
+    }
+
+    httplib::Server server;
+    serveCollection(server, collection, options);
+    if (log) {
+        server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+            std::printf("%s:%d %s %s %d\n", request.remote_addr.c_str(), request.remote_port,
+                        request.method.c_str(), request.path.c_str(), response.status);
+            std::fflush(stdout);
+        });
+    }
+    if (!server.bind_to_port("127.0.0.1", port)) {
+        std::cerr << "zavoket-sample-server: cannot listen on 127.0.0.1:" << port << "\n";
+        return 1;
+    }
+    gServer = &server;
+    std::signal(SIGINT, stopServer);
+    std::signal(SIGTERM, stopServer);
+    std::cout << "serving " << collection.size() << " files, " << collection.totalLength()
+              << " bytes, at http://127.0.0.1:" << port << "/" << std::endl;
+    server.listen_after_bind();
+    return 0;
+}
