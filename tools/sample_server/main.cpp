@@ -1,23 +1,18 @@
 // Serves a generated stand-in for the teaching collection on 127.0.0.1, for demos and tests.
 
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "collection.h"
 #include "sample_server.h"
 
 namespace {
-
-httplib::Server* gServer = nullptr;
-
-void stopServer(int) {
-    if (gServer != nullptr) {
-        gServer->stop();
-    }
-}
 
 int usage() {
     std::cerr << "usage: zavoket-sample-server [--profile small|full|tiny] [--seed N] [--port N]\n"
@@ -75,6 +70,13 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Signals are taken by one thread that stops the server; the others never see them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     httplib::Server server;
     serveCollection(server, collection, options);
     if (log) {
@@ -88,9 +90,12 @@ int main(int argc, char** argv) {
         std::cerr << "zavoket-sample-server: cannot listen on 127.0.0.1:" << port << "\n";
         return 1;
     }
-    gServer = &server;
-    std::signal(SIGINT, stopServer);
-    std::signal(SIGTERM, stopServer);
+    std::thread stopper([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+    });
+    stopper.detach();
     std::cout << "serving " << collection.size() << " files, " << collection.totalLength()
               << " bytes, at http://127.0.0.1:" << port << "/" << std::endl;
     server.listen_after_bind();
