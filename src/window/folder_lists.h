@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QComboBox>
+#include <QIcon>
+#include <QListWidget>
+#include <QString>
+#include <QTreeWidget>
+
+namespace zavoket {
+
+// The mounted volumes a destination can be on: real file systems, by name and mount point.
+class DriveList final : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DriveList(QWidget* parent);
+
+    // The mount point of the volume shown.
+    [[nodiscard]] QString drive() const;
+    // Shows the volume that holds path, without raising driveChanged.
+    void showVolumeOf(const QString& path);
+
+signals:
+    void driveChanged();
+};
+
+// The folder list in the classic style: the open folder's path from the root down, then the
+// open folder's subfolders. Opening an item (double-click or Enter) makes it the open folder;
+// highlighting one does not.
+class FolderList final : public QTreeWidget {
+    Q_OBJECT
+public:
+    FolderList(QWidget* parent, QIcon openIcon, QIcon closedIcon);
+
+    [[nodiscard]] QString path() const { return path_; }
+    // Opens the folder and raises pathChanged before returning; false (and nothing changed)
+    // when it cannot be read.
+    bool setPath(const QString& path);
+
+signals:
+    void pathChanged();
+
+private:
+    QString path_;
+    QIcon openIcon_;
+    QIcon closedIcon_;
+};
+
+// Every file of one folder, by name.
+class FileList final : public QListWidget {
+public:
+    explicit FileList(QWidget* parent) : QListWidget(parent) {}
+
+    [[nodiscard]] QString path() const { return path_; }
+    // False (and the old listing kept) when the folder cannot be listed.
+    bool setPath(const QString& path);
+    void refresh() { setPath(path_); }
+
+private:
+    QString path_;
+};
+
+}  // namespace zavoket

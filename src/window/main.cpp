@@ -1,0 +1,16 @@
+#include <QApplication>
+
+#include <cstdlib>
+
+#include "window/main_form.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    zavoket::MainFormOptions options;
+    options.baseUrl = ZAVOKET_BASE_URL;
+    // Closing ends the process there and then, even from inside a transfer: nothing more runs.
+    options.endProgram = [] { std::_Exit(0); };
+    zavoket::MainForm form(std::move(options));
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,311 @@
+#include "window/main_form.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "window/folder_lists.h"
+
+namespace zavoket {
+namespace {
+
+// The design's geometry is in twips; at its resolution a pixel is 15 twips.
+constexpr int kTwipsPerPixel = 15;
+QRect fromTwips(int left, int top, int width, int height) {
+    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+            height / kTwipsPerPixel};
+}
+
+// Point sizes as the design's 96-dpi screen shows them, so the captions fit whatever the
+// display's own dpi.
+int pixelsForPoints(double points) { return static_cast<int>(points * 96.0 / 72.0 + 0.5); }
+
+QFont gothic(bool fixedPitch, double points) {
+    QFont font;
+    font.setFamilies(fixedPitch ? QStringList{"IPAGothic", "Noto Sans Mono CJK JP", "Noto Sans CJK JP"}
+                                : QStringList{"IPAPGothic", "Noto Sans CJK JP"});
+    font.setPixelSize(pixelsForPoints(points));
+    font.setStyleHint(fixedPitch ? QFont::TypeWriter : QFont::SansSerif);
+    return font;
+}
+
+const QColor kWindowColour(224, 224, 224);
+const QColor kBandColour(64, 64, 64);
+
+const char* const kInstructions =
+    "最初に画像を保存するフォルダを指定します。次にインターネットに接続してあることを確認して、"
+    "ダウンロード開始ボタンをクリックします。そうすると画像のダウンロードが開始されます。"
+    "１９４ファイル約４５０MBあります。時間の余裕のあるときに実行してください。";
+const char* const kAbortNote =
+    "中止ボタンをクリックしても動画をダウンロード中は中止処理に時間がかかる場合があります。";
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setFocusPolicy(Qt::NoFocus);
+    return label;
+}
+
+void paint(QLabel* label, const QColor& background, const QColor& text) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    label->setPalette(palette);
+    label->setAutoFillBackground(true);
+}
+
+void asBand(QLabel* label, double points) {
+    paint(label, kBandColour, Qt::white);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    label->setFont(gothic(false, points));
+}
+
+void withBorder(QLabel* label) {
+    label->setFrameStyle(QFrame::Box | QFrame::Plain);
+    label->setLineWidth(1);
+}
+
+void transparentWhite(QLabel* label) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(palette);
+    label->setFont(gothic(false, 8.25));
+}
+
+QLabel* makeImage(QWidget* parent, const char* name, const QString& icon, QRect geometry) {
+    auto* image = makeLabel(parent, name, QString(), geometry);
+    image->setPixmap(QPixmap(icon));  // the 32 x 32 image, the first in the file
+    return image;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, kWindowColour);
+    button->setPalette(palette);
+    return button;
+}
+
+}  // namespace
+
+MainForm::MainForm(MainFormOptions options, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      options_(std::move(options)),
+      transfer_(waiter_, options_.transfer),
+      batch_(catalogue_, static_cast<BatchView&>(*this), transfer_, store_) {
+    buildControls();
+    load();
+}
+
+MainForm::~MainForm() = default;
+
+void MainForm::buildControls() {
+    setObjectName("MainForm");
+    setWindowTitle("Zavoket");
+    setWindowIcon(QIcon(":/artwork/zavoket.ico"));
+    setFixedSize(678, 372);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kWindowColour);
+    setPalette(palette);
+    setAutoFillBackground(true);
+    setFont(gothic(false, 9));
+
+    // Created back to front: a later sibling is drawn over an earlier one.
+    auto* label1 = makeLabel(this, "Label1", "保存するディレクトリ", fromTwips(360, 2040, 3345, 240));
+    paint(label1, kBandColour, Qt::white);
+    label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    withBorder(label1);
+
+    label2_ = makeLabel(this, "Label2", QString(), fromTwips(6660, 3480, 3255, 240));
+    paint(label2_, Qt::white, Qt::black);
+    label2_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    withBorder(label2_);
+
+    image3_ = makeImage(this, "Image3", ":/artwork/floppy.ico", fromTwips(5880, 2640, 315, 255));
+    image3_->setScaledContents(true);
+    image1_ = makeImage(this, "Image1", ":/artwork/folder_open.ico", fromTwips(6120, 7200, 480, 480));
+    image1_->hide();
+    image2_ =
+        makeImage(this, "Image2", ":/artwork/folder_closed.ico", fromTwips(8400, 6960, 480, 480));
+    image2_->hide();
+    image4_ = makeImage(this, "Image4", ":/artwork/globe.ico", fromTwips(5760, 2520, 480, 480));
+    image5_ = makeImage(this, "Image5", ":/artwork/folder_open_paper.ico",
+                        fromTwips(9120, 2520, 480, 480));
+
+    label3_ = makeLabel(this, "Label3", "0/194", fromTwips(5640, 3480, 975, 255));
+    paint(label3_, Qt::white, Qt::black);
+    label3_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    withBorder(label3_);
+
+    asBand(makeLabel(this, "Label5", "Viewer for", fromTwips(360, 240, 9495, 495)), 12);
+    asBand(makeLabel(this, "Label4", "「Velumio」\r\n", fromTwips(360, 480, 9495, 495)), 18);
+    asBand(makeLabel(this, "Label6", "画像ファイルダウンロードツール", fromTwips(360, 840, 9495, 255)),
+           12);
+
+    auto* label7 = makeLabel(this, "Label7", kInstructions, fromTwips(360, 1200, 9495, 780));
+    label7->setWordWrap(true);
+
+    auto* label8 = makeLabel(this, "Label8", "フォルダ", fromTwips(3720, 2040, 1845, 300));
+    paint(label8, kBandColour, Qt::white);
+    label8->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    withBorder(label8);
+
+    transparentWhite(makeLabel(this, "Label9", "Ver.１.0", fromTwips(7200, 960, 1215, 255)));
+    transparentWhite(
+        makeLabel(this, "Label10", "Zavoket Project", fromTwips(8640, 960, 1815, 255)));
+
+    label11_ = makeLabel(this, "Label11", kAbortNote, fromTwips(5760, 1920, 3975, 780));
+    label11_->setWordWrap(true);
+    label11_->hide();
+
+    // Controls with a window of their own lie over the drawn ones.
+    cGet_ = makeButton(this, "CGet", "ダウンロード開始", fromTwips(5640, 4080, 1935, 375));
+    cAbort_ = makeButton(this, "CAbort", "ダウンロード中止", fromTwips(8040, 4080, 1935, 375));
+    cClose_ = makeButton(this, "CClose", "終了", fromTwips(7080, 4680, 1695, 375));
+
+    tUrl_ = new QLineEdit(QString::fromStdString(options_.baseUrl), this);
+    tUrl_->setObjectName("TURL");
+    tUrl_->setGeometry(fromTwips(120, 5640, 3735, 270));
+    tUrl_->hide();
+
+    drive_ = new DriveList(this);
+    drive_->setObjectName("Drive");
+    drive_->setGeometry(fromTwips(360, 2280, 3375, 300));
+
+    dir_ = new FolderList(this, QIcon(":/artwork/folder_open.ico"),
+                          QIcon(":/artwork/folder_closed.ico"));
+    dir_->setObjectName("Dir");
+    dir_->setGeometry(fromTwips(360, 2640, 3375, 2400));
+    dir_->setFont(gothic(true, 9));
+
+    file_ = new FileList(this);
+    file_->setObjectName("File");
+    file_->setGeometry(fromTwips(3720, 2280, 1815, 2790));
+    file_->setFont(gothic(true, 9));
+
+    sb_ = new QStatusBar(this);
+    sb_->setObjectName("SB");
+    sb_->setSizeGripEnabled(false);
+    sb_->setGeometry(fromTwips(0, 5205, 10170, 375));
+
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName("Timer1");
+    timer1_->setInterval(200);
+
+    setTabOrder(cGet_, cAbort_);
+    setTabOrder(cAbort_, cClose_);
+    setTabOrder(cClose_, drive_);
+    setTabOrder(drive_, dir_);
+    setTabOrder(dir_, file_);
+
+    // The lists show the working folder and its volume until the user picks another.
+    const QString start = QDir::currentPath();
+    drive_->showVolumeOf(start);
+    dir_->setPath(start);
+    file_->setPath(dir_->path());
+
+    connect(cGet_, &QPushButton::clicked, this, [this] { batch_.start(); });
+    connect(cAbort_, &QPushButton::clicked, this, [this] { batch_.abort(); });
+    connect(cClose_, &QPushButton::clicked, this, [this] { closeNow(); });
+    connect(drive_, &DriveList::driveChanged, this, [this] { onDriveChanged(); });
+    connect(dir_, &FolderList::pathChanged, this, [this] { file_->setPath(dir_->path()); });
+    connect(timer1_, &QTimer::timeout, this, [this] { animationTick(*this); });
+}
+
+void MainForm::load() {
+    centre();
+    image5_->setPixmap(image2_->pixmap());  // shared, not copied
+    catalogue_.fill();
+}
+
+void MainForm::centre() {
+    const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QSize outer = frameGeometry().size();
+    const QRect area = screen->geometry();
+    const float left = centredPosition(static_cast<float>(area.width()), static_cast<float>(outer.width()));
+    const float top = centredPosition(static_cast<float>(area.height()), static_cast<float>(outer.height()));
+    move(area.x() + qRound(left), area.y() + qRound(top));
+}
+
+void MainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The frame's size is known only once the window system has framed the window.
+    if (!centredWithFrame_ && frameGeometry().size() != size()) {
+        centredWithFrame_ = true;
+        centre();
+    }
+}
+
+void MainForm::onDriveChanged() {
+    // A volume that cannot be read leaves the folder as it was; the list keeps the new pick.
+    dir_->setPath(drive_->drive());
+    file_->setPath(dir_->path());
+}
+
+void MainForm::closeNow() {
+    if (closing_) {
+        return;
+    }
+    closing_ = true;
+    // Nothing of the batch may run after this, not even the write of the file in transfer.
+    batch_.terminate();
+    transfer_.cancel();
+    hide();
+    if (options_.endProgram) {
+        options_.endProgram();
+    }
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    closeNow();
+    event->accept();
+}
+
+void MainForm::setLabel2Caption(const std::string& text) { label2_->setText(QString::fromStdString(text)); }
+void MainForm::setLabel3Caption(const std::string& text) { label3_->setText(QString::fromStdString(text)); }
+void MainForm::showLabel11() { label11_->show(); }
+void MainForm::setImage3Visible(bool visible) { image3_->setVisible(visible); }
+
+void MainForm::setTimer1Enabled(bool enabled) {
+    // Switching on a running clock must not restart its interval.
+    if (enabled && !timer1_->isActive()) {
+        timer1_->start();
+    } else if (!enabled) {
+        timer1_->stop();
+    }
+}
+
+void MainForm::setSbText(const std::string& text) { sb_->showMessage(QString::fromStdString(text)); }
+std::string MainForm::turlText() const { return tUrl_->text().toStdString(); }
+std::string MainForm::dirPath() const { return QFile::encodeName(dir_->path()).toStdString(); }
+void MainForm::refreshFile() { file_->refresh(); }
+
+float MainForm::image3Left() const { return static_cast<float>(image3_->x()); }
+void MainForm::setImage3Left(float left) { image3_->move(qRound(left), image3_->y()); }
+float MainForm::image4Left() const { return static_cast<float>(image4_->x()); }
+float MainForm::image5Left() const { return static_cast<float>(image5_->x()); }
+
+void MainForm::setImage5Picture(FolderPicture picture) {
+    image5_->setPixmap((picture == FolderPicture::Open ? image1_ : image2_)->pixmap());
+}
+
+}  // namespace zavoket

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+#include "batch/batch_run.h"
+#include "platform/atomic_file_store.h"
+#include "platform/curl_transfer.h"
+#include "window/animation.h"
+#include "window/event_loop_waiter.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace zavoket {
+
+class DriveList;
+class FileList;
+class FolderList;
+
+struct MainFormOptions {
+    std::string baseUrl;  // the text of TURL; ends in "/"
+    CurlTransferOptions transfer;
+    // Ends the process at once. Tests replace it to see the ending happen.
+    std::function<void()> endProgram;
+};
+
+// The one window. It owns the batch and is its view: every control the batch and the
+// animation talk to is a child here, under its own object name.
+class MainForm final : public QWidget, private BatchView, private AnimationControls {
+    Q_OBJECT
+public:
+    explicit MainForm(MainFormOptions options, QWidget* parent = nullptr);
+    ~MainForm() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void load();
+    void centre();
+    void closeNow();
+    void onDriveChanged();
+
+    // BatchView
+    void setLabel2Caption(const std::string& text) override;
+    void setLabel3Caption(const std::string& text) override;
+    void showLabel11() override;
+    void setImage3Visible(bool visible) override;
+    void setTimer1Enabled(bool enabled) override;
+    void setSbText(const std::string& text) override;
+    [[nodiscard]] std::string turlText() const override;
+    [[nodiscard]] std::string dirPath() const override;
+    void refreshFile() override;
+
+    // AnimationControls
+    [[nodiscard]] float image3Left() const override;
+    void setImage3Left(float left) override;
+    [[nodiscard]] float image4Left() const override;
+    [[nodiscard]] float image5Left() const override;
+    void setImage5Picture(FolderPicture picture) override;
+
+    MainFormOptions options_;
+    Catalogue catalogue_;
+    EventLoopWaiter waiter_;
+    CurlTransfer transfer_;
+    AtomicFileStore store_;
+    BatchRun batch_;
+    bool closing_ = false;
+    bool centredWithFrame_ = false;
+
+    QPushButton* cGet_ = nullptr;
+    QPushButton* cAbort_ = nullptr;
+    QPushButton* cClose_ = nullptr;
+    QLineEdit* tUrl_ = nullptr;
+    DriveList* drive_ = nullptr;
+    FolderList* dir_ = nullptr;
+    FileList* file_ = nullptr;
+    QStatusBar* sb_ = nullptr;
+    QTimer* timer1_ = nullptr;
+    QLabel* image1_ = nullptr;
+    QLabel* image2_ = nullptr;
+    QLabel* image3_ = nullptr;
+    QLabel* image4_ = nullptr;
+    QLabel* image5_ = nullptr;
+    QLabel* label2_ = nullptr;
+    QLabel* label3_ = nullptr;
+    QLabel* label11_ = nullptr;
+};
+
+}  // namespace zavoket

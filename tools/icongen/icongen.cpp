@@ -1,0 +1,222 @@
+// Turns a text pixel map into a Windows icon file: each "size N" block of N lines of N
+// characters becomes one image of N x N pixels in 16 colours with a transparency mask.
+//
+//   zavoket-icongen INPUT.txt OUTPUT.ico [--xpm SIZE OUTPUT.xpm]...
+//
+// --xpm also writes the image of that size as an X pixmap, the form desktop icon themes take.
+//
+// The characters name the 16 standard colours; "." is transparent. Lines starting with "#"
+// are comments.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Colour {
+    char key;
+    std::uint8_t red, green, blue;
+};
+
+// The palette's order is the file's palette order; index 0 (black) also fills transparent pixels.
+constexpr Colour kPalette[16] = {
+    {'k', 0, 0, 0},       {'r', 128, 0, 0},   {'g', 0, 128, 0},     {'o', 128, 128, 0},
+    {'n', 0, 0, 128},     {'p', 128, 0, 128}, {'t', 0, 128, 128},   {'s', 192, 192, 192},
+    {'d', 128, 128, 128}, {'R', 255, 0, 0},   {'G', 0, 255, 0},     {'Y', 255, 255, 0},
+    {'B', 0, 0, 255},     {'M', 255, 0, 255}, {'C', 0, 255, 255},   {'w', 255, 255, 255},
+};
+
+struct Image {
+    int size = 0;
+    std::vector<std::string> rows;
+};
+
+int paletteIndex(char key) {
+    for (int i = 0; i < 16; ++i) {
+        if (kPalette[i].key == key) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void put16(std::string& out, std::uint16_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>(v >> 8));
+}
+
+void put32(std::string& out, std::uint32_t v) {
+    put16(out, static_cast<std::uint16_t>(v & 0xFFFF));
+    put16(out, static_cast<std::uint16_t>(v >> 16));
+}
+
+std::string bitmap(const Image& image) {
+    const int n = image.size;
+    const int xorStride = ((n * 4 + 31) / 32) * 4;
+    const int andStride = ((n + 31) / 32) * 4;
+    std::string out;
+    put32(out, 40);
+    put32(out, static_cast<std::uint32_t>(n));
+    put32(out, static_cast<std::uint32_t>(2 * n));  // colour rows, then mask rows
+    put16(out, 1);
+    put16(out, 4);
+    put32(out, 0);
+    put32(out, static_cast<std::uint32_t>((xorStride + andStride) * n));
+    put32(out, 0);
+    put32(out, 0);
+    put32(out, 16);
+    put32(out, 0);
+    for (const Colour& c : kPalette) {
+        out.push_back(static_cast<char>(c.blue));
+        out.push_back(static_cast<char>(c.green));
+        out.push_back(static_cast<char>(c.red));
+        out.push_back('\0');
+    }
+    for (int y = n - 1; y >= 0; --y) {  // bottom row first
+        std::string row(static_cast<std::size_t>(xorStride), '\0');
+        for (int x = 0; x < n; ++x) {
+            const char key = image.rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)];
+            const int index = key == '.' ? 0 : paletteIndex(key);
+            row[static_cast<std::size_t>(x / 2)] |= static_cast<char>(x % 2 == 0 ? index << 4 : index);
+        }
+        out += row;
+    }
+    for (int y = n - 1; y >= 0; --y) {
+        std::string row(static_cast<std::size_t>(andStride), '\0');
+        for (int x = 0; x < n; ++x) {
+            if (image.rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] == '.') {
+                row[static_cast<std::size_t>(x / 8)] |= static_cast<char>(0x80 >> (x % 8));
+            }
+        }
+        out += row;
+    }
+    return out;
+}
+
+bool parse(std::istream& in, std::vector<Image>& images, std::string& error) {
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(in, line)) {
+        ++lineNumber;
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        if (line.rfind("size ", 0) == 0) {
+            Image image;
+            image.size = std::stoi(line.substr(5));
+            if (image.size <= 0 || image.size > 255) {
+                error = "line " + std::to_string(lineNumber) + ": bad size";
+                return false;
+            }
+            images.push_back(image);
+            continue;
+        }
+        if (images.empty() || static_cast<int>(images.back().rows.size()) >= images.back().size) {
+            error = "line " + std::to_string(lineNumber) + ": pixels outside a size block";
+            return false;
+        }
+        if (static_cast<int>(line.size()) != images.back().size) {
+            error = "line " + std::to_string(lineNumber) + ": wrong width";
+            return false;
+        }
+        for (char key : line) {
+            if (key != '.' && paletteIndex(key) < 0) {
+                error = "line " + std::to_string(lineNumber) + ": unknown colour '" + key + "'";
+                return false;
+            }
+        }
+        images.back().rows.push_back(line);
+    }
+    for (const Image& image : images) {
+        if (static_cast<int>(image.rows.size()) != image.size) {
+            error = "an image of size " + std::to_string(image.size) + " is incomplete";
+            return false;
+        }
+    }
+    if (images.empty()) {
+        error = "no image";
+        return false;
+    }
+    return true;
+}
+
+std::string xpm(const Image& image) {
+    std::ostringstream out;
+    out << "/* XPM */\nstatic const char* icon[] = {\n";
+    out << "\"" << image.size << " " << image.size << " 17 1\",\n\". c None\",\n";
+    for (const Colour& c : kPalette) {
+        char hex[8];
+        std::snprintf(hex, sizeof(hex), "#%02X%02X%02X", c.red, c.green, c.blue);
+        out << "\"" << c.key << " c " << hex << "\",\n";
+    }
+    for (const std::string& row : image.rows) {
+        out << "\"" << row << "\",\n";
+    }
+    out << "};\n";
+    return out.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3 || (argc - 3) % 3 != 0) {
+        std::cerr << "usage: zavoket-icongen INPUT.txt OUTPUT.ico [--xpm SIZE OUTPUT.xpm]...\n";
+        return 2;
+    }
+    std::ifstream in(argv[1]);
+    std::vector<Image> images;
+    std::string error;
+    if (!in || !parse(in, images, error)) {
+        std::cerr << argv[1] << ": " << (in ? error : "cannot read") << "\n";
+        return 1;
+    }
+    std::string header;
+    put16(header, 0);
+    put16(header, 1);
+    put16(header, static_cast<std::uint16_t>(images.size()));
+    std::string data;
+    std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+    for (const Image& image : images) {
+        const std::string bits = bitmap(image);
+        header.push_back(static_cast<char>(image.size));
+        header.push_back(static_cast<char>(image.size));
+        header.push_back(16);
+        header.push_back(0);
+        put16(header, 1);
+        put16(header, 4);
+        put32(header, static_cast<std::uint32_t>(bits.size()));
+        put32(header, offset);
+        offset += static_cast<std::uint32_t>(bits.size());
+        data += bits;
+    }
+    std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+    out << header << data;
+    if (!out) {
+        return 1;
+    }
+    for (int i = 3; i + 2 < argc; i += 3) {
+        const int size = std::atoi(argv[i + 1]);
+        const Image* wanted = nullptr;
+        for (const Image& image : images) {
+            if (image.size == size) {
+                wanted = &image;
+            }
+        }
+        if (std::string(argv[i]) != "--xpm" || wanted == nullptr) {
+            std::cerr << argv[1] << ": no image of size " << argv[i + 1] << "\n";
+            return 1;
+        }
+        std::ofstream pixmap(argv[i + 2], std::ios::trunc);
+        pixmap << xpm(*wanted);
+        if (!pixmap) {
+            return 1;
+        }
+    }
+    return 0;
+}
