@@ -1,7 +1,7 @@
 #include "batch/batch_run.h"
 
 #include <exception>
-#include <span>
+#include <memory>
 
 #include "batch/state_messages.h"
 
@@ -78,9 +78,15 @@ bool BatchRun::downloadOne(std::size_t index) {
     view_.setLabel2Caption(name + "をダウンロードしています");
 
     const std::string url = view_.turlText() + catalogue_.remotePath(index);
+    // The body goes straight into an unnamed file beside its destination, so it never has to
+    // sit in memory and is on disk by the time its transfer ends.
+    std::error_code createError;
+    std::unique_ptr<IncomingFile> incoming = store_.create(view_.dirPath(), createError);
+    DiscardingSink nowhere;
+    BodySink& sink = incoming ? static_cast<BodySink&>(*incoming) : nowhere;
     FetchResult result;
     try {
-        result = transfer_.fetch(url, [this](std::int16_t state) { onStateChange(state); });
+        result = transfer_.fetch(url, [this](std::int16_t state) { onStateChange(state); }, sink);
     } catch (const std::exception& e) {
         result.outcome = FetchOutcome::TransportError;
         result.detail = e.what();
@@ -89,14 +95,16 @@ bool BatchRun::downloadOne(std::size_t index) {
         return false;
     }
 
-    // Only a complete 200 response is written: a failed fetch or an error page must never
+    // Only a complete 200 response gets a name: a failed fetch or an error page must never
     // stand under the file's name, nor replace a good copy from an earlier batch.
     bool saved = false;
-    if (result.outcome == FetchOutcome::Received) {
-        // The separator always goes in, also after a folder path that ends in one.
+    if (result.outcome == FetchOutcome::Received && incoming) {
+        // The folder is read again: one opened during the transfer receives this file. The
+        // separator always goes in, also after a folder path that ends in one.
         const std::string path = view_.dirPath() + "/" + name;
-        saved = !store_.save(path, std::span<const char>(result.body));
+        saved = !incoming->commit(path);
     }
+    incoming.reset();
     view_.refreshFile();
     return saved;
 }

@@ -2,15 +2,16 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
-#include <vector>
 
 namespace zavoket {
 
 enum class FetchOutcome {
-    Received,        // a complete 200 response; body holds it
+    Received,        // a complete 200 response, handed to the sink and completed there
     HttpError,       // the request completed, but with another status (404, 500, 204, ...)
     Refused,         // the client gave up on purpose: body too large, redirect loop or scheme
+    SinkFailed,      // the sink could not take the body (disk full, folder gone)
     TransportError,  // the connection failed: refused, unreachable, time-out, cut short, reset
     Cancelled,       // cancel() was called during the fetch
 };
@@ -18,23 +19,43 @@ enum class FetchOutcome {
 struct FetchResult {
     FetchOutcome outcome = FetchOutcome::TransportError;
     long httpStatus = 0;
-    std::vector<char> body;  // only filled for Received
-    std::string detail;      // what went wrong, for people reading a log
+    std::string detail;  // what went wrong, for people reading a log
+};
+
+// Takes a response body as it arrives. Called on the transfer's own thread, one call at a time;
+// the fetch has returned before anyone else looks at the sink again.
+class BodySink {
+public:
+    virtual ~BodySink() = default;
+    // The body of a 200 response begins: whatever came before is dropped.
+    [[nodiscard]] virtual bool restart() = 0;
+    [[nodiscard]] virtual bool append(std::span<const char> bytes) = 0;
+    // The body is whole; the sink makes it durable before the fetch reports it received.
+    [[nodiscard]] virtual bool complete() = 0;
 };
 
 // Receives each connection state (0..12) while a fetch is under way.
 using StateListener = std::function<void(std::int16_t)>;
 
-// Fetches one URL at a time into memory.
+// Fetches one URL at a time.
 class Transfer {
 public:
     virtual ~Transfer() = default;
 
-    // Blocks until the transfer has ended. States are reported to onState on the calling
-    // thread, before fetch returns; the caller's own events may be handled while it waits, so
-    // onState and other handlers can run nested inside this call.
-    [[nodiscard]] virtual FetchResult fetch(const std::string& url,
-                                            const StateListener& onState) = 0;
+    // Blocks until the transfer has ended. Only the body of a 200 response reaches the sink.
+    // States are reported to onState on the calling thread, before fetch returns; the caller's
+    // own events may be handled while it waits, so onState and other handlers can run nested
+    // inside this call.
+    [[nodiscard]] virtual FetchResult fetch(const std::string& url, const StateListener& onState,
+                                            BodySink& sink) = 0;
+};
+
+// A sink that keeps nothing, for a body that has nowhere to go.
+class DiscardingSink final : public BodySink {
+public:
+    bool restart() override { return true; }
+    bool append(std::span<const char>) override { return true; }
+    bool complete() override { return false; }
 };
 
 }  // namespace zavoket

@@ -15,6 +15,8 @@ namespace {
 
 constexpr const char* kTempPrefix = ".zavoket-";
 constexpr const char* kTempSuffix = ".part";
+// Write-back is started every so many bytes, so little is left to flush when the file is done.
+constexpr std::uint64_t kWriteBackStep = 1 << 20;
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
@@ -25,40 +27,185 @@ std::string temporaryName() {
            std::to_string(counter++) + "-" + std::to_string(random() % 1000000) + kTempSuffix;
 }
 
-std::error_code writeAll(int fd, std::span<const char> bytes) {
+bool writeAll(int fd, std::span<const char> bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return lastError();
+            return false;
         }
         bytes = bytes.subspan(static_cast<std::size_t>(n));
     }
-    return {};
+    return true;
 }
 
-// Opens a file in the folder that has no name yet, or, where the file system cannot do that,
-// one under a fresh temporary name (returned in tempName).
-UniqueFd openUnnamed(int dirFd, std::string& tempName) {
-    UniqueFd fd(::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-    if (fd || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-        return fd;
-    }
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        tempName = temporaryName();
-        fd.reset(::openat(dirFd, tempName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
-                          0666));
-        if (fd || errno != EEXIST) {
-            break;
+// Splits "folder/name" at its last separator.
+bool splitPath(const std::string& path, std::string& folder, std::string& name) {
+    const auto slash = path.rfind('/');
+    folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return !name.empty() && name != "." && name != "..";
+}
+
+UniqueFd openFolder(const std::string& folder) {
+    return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+class TempFile final : public IncomingFile {
+public:
+    TempFile(UniqueFd dir, UniqueFd file, std::string tempName, bool flush)
+        : dir_(std::move(dir)), file_(std::move(file)), tempName_(std::move(tempName)),
+          flush_(flush) {}
+
+    ~TempFile() override {
+        if (!tempName_.empty()) {
+            ::unlinkat(dir_.get(), tempName_.c_str(), 0);
         }
     }
-    if (!fd) {
-        tempName.clear();
+
+    // Opens a file in the folder that has no name yet, or, where the file system cannot do
+    // that, one under a fresh temporary name.
+    static std::unique_ptr<TempFile> open(const std::string& folder, bool flush,
+                                          std::error_code& error) {
+        UniqueFd dir = openFolder(folder);
+        if (!dir) {
+            error = lastError();
+            return nullptr;
+        }
+        UniqueFd file(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        std::string tempName;
+        if (!file && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+            for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+                tempName = temporaryName();
+                file.reset(::openat(dir.get(), tempName.c_str(),
+                                    O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666));
+                if (!file && errno != EEXIST) {
+                    break;
+                }
+            }
+        }
+        if (!file) {
+            error = lastError();
+            return nullptr;
+        }
+        return std::make_unique<TempFile>(std::move(dir), std::move(file), std::move(tempName),
+                                          flush);
     }
-    return fd;
-}
+
+    bool restart() override {
+        written_ = 0;
+        flushedUpTo_ = 0;
+        return ::ftruncate(file_.get(), 0) == 0 && ::lseek(file_.get(), 0, SEEK_SET) == 0;
+    }
+
+    bool append(std::span<const char> bytes) override {
+        if (!writeAll(file_.get(), bytes)) {
+            return false;
+        }
+        written_ += bytes.size();
+        if (flush_ && written_ - flushedUpTo_ >= kWriteBackStep) {
+            ::sync_file_range(file_.get(), static_cast<off_t>(flushedUpTo_),
+                              static_cast<off_t>(written_ - flushedUpTo_), SYNC_FILE_RANGE_WRITE);
+            flushedUpTo_ = written_;
+        }
+        return true;
+    }
+
+    bool complete() override { return !flush_ || ::fsync(file_.get()) == 0; }
+
+    std::error_code commit(const std::string& path) override {
+        std::string folder;
+        std::string name;
+        if (!splitPath(path, folder, name)) {
+            return std::make_error_code(std::errc::invalid_argument);
+        }
+        UniqueFd target = openFolder(folder);
+        if (!target) {
+            return lastError();
+        }
+        std::error_code error = tempName_.empty() ? linkInto(target.get(), name)
+                                                  : renameInto(target.get(), name);
+        if (error == std::errc::cross_device_link) {
+            error = copyInto(folder, path);
+        } else if (!error && flush_) {
+            ::fsync(target.get());  // the new name must survive a crash as well as the content
+        }
+        return error;
+    }
+
+private:
+    // The unnamed file gets the name directly where nothing stands under it; otherwise under a
+    // temporary name first, which then replaces the old entry in one step.
+    std::error_code linkInto(int target, const std::string& name) {
+        const std::string self = "/proc/self/fd/" + std::to_string(file_.get());
+        if (::linkat(AT_FDCWD, self.c_str(), target, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return {};
+        }
+        if (errno != EEXIST) {
+            return lastError();
+        }
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const std::string temp = temporaryName();
+            if (::linkat(AT_FDCWD, self.c_str(), target, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+                if (errno == EEXIST) {
+                    continue;
+                }
+                return lastError();
+            }
+            if (::renameat(target, temp.c_str(), target, name.c_str()) != 0) {
+                const std::error_code error = lastError();
+                ::unlinkat(target, temp.c_str(), 0);
+                return error;
+            }
+            return {};
+        }
+        return std::make_error_code(std::errc::file_exists);
+    }
+
+    std::error_code renameInto(int target, const std::string& name) {
+        if (::renameat(dir_.get(), tempName_.c_str(), target, name.c_str()) != 0) {
+            return lastError();
+        }
+        tempName_.clear();
+        return {};
+    }
+
+    // The destination is on another volume than the one the file was received on.
+    std::error_code copyInto(const std::string& folder, const std::string& path) {
+        std::error_code error;
+        auto copy = TempFile::open(folder, flush_, error);
+        if (!copy) {
+            return error;
+        }
+        char buffer[1 << 16];
+        for (off_t offset = 0;;) {
+            const ssize_t n = ::pread(file_.get(), buffer, sizeof(buffer), offset);
+            if (n < 0) {
+                return lastError();
+            }
+            if (n == 0) {
+                break;
+            }
+            if (!copy->append(std::span<const char>(buffer, static_cast<std::size_t>(n)))) {
+                return lastError();
+            }
+            offset += n;
+        }
+        if (!copy->complete()) {
+            return lastError();
+        }
+        return copy->commit(path);
+    }
+
+    UniqueFd dir_;
+    UniqueFd file_;
+    std::string tempName_;  // set only where the file system has no unnamed files
+    bool flush_;
+    std::uint64_t written_ = 0;
+    std::uint64_t flushedUpTo_ = 0;
+};
 
 }  // namespace
 
@@ -66,60 +213,9 @@ bool isStoreTemporaryName(const std::string& name) {
     return name.starts_with(kTempPrefix) && name.ends_with(kTempSuffix);
 }
 
-std::error_code AtomicFileStore::save(const std::string& path, std::span<const char> bytes) {
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..") {
-        return std::make_error_code(std::errc::invalid_argument);
-    }
-
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir) {
-        return lastError();
-    }
-    std::string tempName;  // set once the file has a name in the folder
-    UniqueFd file = openUnnamed(dir.get(), tempName);
-    if (!file) {
-        return lastError();
-    }
-    auto discard = [&](std::error_code error) {
-        if (!tempName.empty()) {
-            ::unlinkat(dir.get(), tempName.c_str(), 0);
-        }
-        return error;
-    };
-
-    if (auto error = writeAll(file.get(), bytes)) {
-        return discard(error);
-    }
-    if (::fsync(file.get()) != 0) {
-        return discard(lastError());
-    }
-    if (tempName.empty()) {
-        const std::string self = "/proc/self/fd/" + std::to_string(file.get());
-        for (int attempt = 0; attempt < 16 && tempName.empty(); ++attempt) {
-            std::string candidate = temporaryName();
-            if (::linkat(AT_FDCWD, self.c_str(), dir.get(), candidate.c_str(),
-                         AT_SYMLINK_FOLLOW) == 0) {
-                tempName = std::move(candidate);
-            } else if (errno != EEXIST) {
-                return lastError();
-            }
-        }
-        if (tempName.empty()) {
-            return std::make_error_code(std::errc::file_exists);
-        }
-    }
-    if (!file.close()) {
-        return discard(lastError());
-    }
-    if (::renameat(dir.get(), tempName.c_str(), dir.get(), name.c_str()) != 0) {
-        return discard(lastError());
-    }
-    // The new name must survive a crash as well as the content does.
-    ::fsync(dir.get());
-    return {};
+std::unique_ptr<IncomingFile> AtomicFileStore::create(const std::string& folder,
+                                                      std::error_code& error) {
+    return TempFile::open(folder, flush_, error);
 }
 
 }  // namespace zavoket

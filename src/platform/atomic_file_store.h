@@ -6,17 +6,26 @@
 
 namespace zavoket {
 
-// Writes a file so that its name never holds anything but the old content or the whole new
-// content: the bytes go into an unnamed file in the destination folder, are flushed to disk,
-// and only then is the file given its name, replacing what stood there. A symbolic link under
-// the name is replaced as a name, never followed.
+// Receives each file into a file without a name in its destination folder, writing it out to
+// disk as it arrives, and flushes it completely before giving it its name: a name never holds
+// anything but the old content or the whole new content, even across a crash. A symbolic link
+// under the name is replaced as a name, never followed.
+//
+// create() and commit() are for the batch's thread; the body calls of an IncomingFile for the
+// transfer's thread while a fetch is under way.
 class AtomicFileStore final : public FileStore {
 public:
-    [[nodiscard]] std::error_code save(const std::string& path,
-                                       std::span<const char> bytes) override;
+    // flush = false skips the flushes to disk: only for measuring what they cost.
+    explicit AtomicFileStore(bool flush = true) : flush_(flush) {}
+
+    [[nodiscard]] std::unique_ptr<IncomingFile> create(const std::string& folder,
+                                                       std::error_code& error) override;
+
+private:
+    bool flush_;
 };
 
-// Names of the form the store gives its temporary files while it links them into place.
+// Names of the form the store gives a file for the moment it replaces another.
 [[nodiscard]] bool isStoreTemporaryName(const std::string& name);
 
 }  // namespace zavoket

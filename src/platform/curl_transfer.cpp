@@ -76,8 +76,11 @@ struct CurlTransfer::Impl {
     bool socketOpened = false;
     bool responseStarted = false;
     bool tooLarge = false;
+    bool sinkFailed = false;
+    bool bodyWanted = false;  // the response coming in is a 200: its body goes to the sink
+    std::uint64_t received = 0;
+    BodySink* sink = nullptr;
     std::vector<std::int16_t> heldClose;  // close states seen while the response came in
-    std::vector<char> body;
     char errorText[CURL_ERROR_SIZE] = {};
 
     void post(std::int16_t state) {
@@ -162,11 +165,12 @@ struct CurlTransfer::Impl {
         auto* impl = static_cast<Impl*>(self);
         const std::string_view line(data, size * count);
         if (line.starts_with("HTTP/")) {
-            // Each response of a redirect chain starts afresh; only the last one is kept.
-            impl->body.clear();
+            impl->bodyWanted = false;
             impl->responseStarted = true;
             impl->post(kReceiving);
         } else if (line == "\r\n" || line == "\n") {
+            // The headers are in. Each response of a redirect chain starts afresh; only a 200
+            // has a body worth keeping.
             curl_off_t length = -1;
             long status = 0;
             curl_easy_getinfo(impl->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
@@ -175,8 +179,11 @@ struct CurlTransfer::Impl {
                 impl->tooLarge = true;
                 return 0;
             }
-            if (status == 200 && length > 0) {
-                impl->body.reserve(static_cast<std::size_t>(length));
+            impl->bodyWanted = status == 200;
+            impl->received = 0;
+            if (impl->bodyWanted && !impl->sink->restart()) {
+                impl->sinkFailed = true;
+                return 0;
             }
         }
         return size * count;
@@ -185,11 +192,18 @@ struct CurlTransfer::Impl {
     static size_t onBody(char* data, size_t size, size_t count, void* self) {
         auto* impl = static_cast<Impl*>(self);
         const size_t n = size * count;
-        if (impl->body.size() + n > impl->options.maxBodyBytes) {
+        if (!impl->bodyWanted) {
+            return n;  // an error page or a redirect's own body: read and let go
+        }
+        impl->received += n;
+        if (impl->received > impl->options.maxBodyBytes) {
             impl->tooLarge = true;
             return 0;
         }
-        impl->body.insert(impl->body.end(), data, data + n);
+        if (!impl->sink->append(std::span<const char>(data, n))) {
+            impl->sinkFailed = true;
+            return 0;
+        }
         return n;
     }
 
@@ -286,14 +300,19 @@ FetchResult CurlTransfer::Impl::outcome(CURLcode code) {
     if (cancelled.load()) {
         result.outcome = FetchOutcome::Cancelled;
     } else if (code == CURLE_OK) {
+        if (result.httpStatus != 200) {
+            result.outcome = FetchOutcome::HttpError;
+        } else {
+            // Made durable here, on this thread, so the window never waits for the disk.
+            result.outcome = sink->complete() ? FetchOutcome::Received : FetchOutcome::SinkFailed;
+        }
         post(kResponseReceived);
         flushHeld();
         post(kCompleted);
-        result.outcome =
-            result.httpStatus == 200 ? FetchOutcome::Received : FetchOutcome::HttpError;
-        if (result.outcome == FetchOutcome::Received) {
-            result.body = std::move(body);
-        }
+    } else if (sinkFailed) {
+        flushHeld();
+        result.outcome = FetchOutcome::SinkFailed;
+        result.detail = "the file could not be written";
     } else if (tooLarge || isRefusal(code)) {
         flushHeld();
         result.outcome = FetchOutcome::Refused;
@@ -305,7 +324,6 @@ FetchResult CurlTransfer::Impl::outcome(CURLcode code) {
         post(kError);
         result.outcome = FetchOutcome::TransportError;
     }
-    body = {};
     return result;
 }
 
@@ -331,7 +349,8 @@ void CurlTransfer::cancel() {
     curl_multi_wakeup(impl_->multi.get());
 }
 
-FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onState) {
+FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onState,
+                                BodySink& sink) {
     Impl& impl = *impl_;
     if (impl.busy) {
         FetchResult result;
@@ -348,6 +367,9 @@ FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onS
     impl.socketOpened = false;
     impl.responseStarted = false;
     impl.tooLarge = false;
+    impl.sinkFailed = false;
+    impl.bodyWanted = false;
+    impl.sink = &sink;
     impl.heldClose.clear();
 
     FetchResult result;

@@ -38,7 +38,10 @@ public:
 
     // A backslash in the URL goes on the wire as "/". Redirects are followed, at most five,
     // http and https only. http_proxy and no_proxy are honoured.
-    [[nodiscard]] FetchResult fetch(const std::string& url, const StateListener& onState) override;
+    // The sink is called on the worker thread; its complete() runs there too, before fetch
+    // reports the file received.
+    [[nodiscard]] FetchResult fetch(const std::string& url, const StateListener& onState,
+                                    BodySink& sink) override;
 
     void cancel();
 

@@ -108,6 +108,7 @@ MainForm::MainForm(MainFormOptions options, QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       options_(std::move(options)),
       transfer_(waiter_, options_.transfer),
+      store_(options_.flushFiles),
       batch_(catalogue_, static_cast<BatchView&>(*this), transfer_, store_) {
     buildControls();
     load();

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "support/memory_sink.h"
 #include "support/raw_server.h"
 #include "support/test_server.h"
 
@@ -30,16 +31,21 @@ protected:
     }
 
     FetchResult fetch(const std::string& path, States* states = nullptr) {
-        return transfer.fetch(server.baseUrl() + path, [states](std::int16_t state) {
-            if (states != nullptr) {
-                states->push_back(state);
-            }
-        });
+        sink = test::MemorySink();
+        return transfer.fetch(
+            server.baseUrl() + path,
+            [states](std::int16_t state) {
+                if (states != nullptr) {
+                    states->push_back(state);
+                }
+            },
+            sink);
     }
 
     test::TestServer server;
     BlockingWaiter waiter;
     CurlTransfer transfer;
+    test::MemorySink sink;
 };
 
 TEST_F(CurlTransferTest, StatesFollowTheConnectionAndAReusedOneSkipsConnecting) {
@@ -73,7 +79,8 @@ TEST_F(CurlTransferTest, TheBodyArrivesWholeAndBackslashesTravelAsSlashes) {
     const FetchResult result = fetch("1302\\1302-1-A.mpg");
     ASSERT_EQ(result.outcome, FetchOutcome::Received);
     EXPECT_EQ(result.httpStatus, 200);
-    EXPECT_EQ(result.body, collection().bytes(8));
+    EXPECT_EQ(sink.bytes, collection().bytes(8));
+    EXPECT_TRUE(sink.completed);
     EXPECT_TRUE(server.requested("/1302/1302-1-A.mpg"));
 }
 
@@ -93,7 +100,8 @@ TEST_F(CurlTransferTest, OtherStatusesCompleteWithoutATransportError) {
     FetchResult result = fetch("gone", &states);
     EXPECT_EQ(result.outcome, FetchOutcome::HttpError);
     EXPECT_EQ(result.httpStatus, 404);
-    EXPECT_TRUE(result.body.empty());
+    EXPECT_TRUE(sink.bytes.empty());  // an error page never reaches the sink
+    EXPECT_EQ(sink.restarts, 0);
     EXPECT_EQ(states.back(), 12);
     EXPECT_EQ(std::count(states.begin(), states.end(), 11), 0);
 
@@ -119,7 +127,7 @@ TEST_F(CurlTransferTest, RedirectsAreFollowedWithinLimits) {
     });
     FetchResult result = fetch("moved");
     EXPECT_EQ(result.outcome, FetchOutcome::Received);
-    EXPECT_EQ(result.body, collection().bytes(0));
+    EXPECT_EQ(sink.bytes, collection().bytes(0));
 
     result = fetch("moved-to-nothing");
     EXPECT_EQ(result.outcome, FetchOutcome::HttpError);
@@ -152,10 +160,14 @@ TEST_F(CurlTransferTest, ABodyOverTheLimitIsRefused) {
     });
     const auto none = [](std::int16_t) {};
     // One with a length the server announces, one that only shows its size as it comes.
-    FetchResult announced = limited.fetch(server.baseUrl() + "1101/1101-A.jpg", none);
-    EXPECT_EQ(announced.outcome, FetchOutcome::Refused);
-    EXPECT_TRUE(announced.body.empty());
-    EXPECT_EQ(limited.fetch(server.baseUrl() + "unsized", none).outcome, FetchOutcome::Refused);
+    test::MemorySink announced;
+    EXPECT_EQ(limited.fetch(server.baseUrl() + "1101/1101-A.jpg", none, announced).outcome,
+              FetchOutcome::Refused);
+    EXPECT_TRUE(announced.bytes.empty());
+    test::MemorySink unsized;
+    EXPECT_EQ(limited.fetch(server.baseUrl() + "unsized", none, unsized).outcome,
+              FetchOutcome::Refused);
+    EXPECT_FALSE(unsized.completed);
 }
 
 TEST_F(CurlTransferTest, CancelEndsAFetchWhileTheServerStalls) {
@@ -175,7 +187,8 @@ TEST_F(CurlTransferTest, CancelEndsAFetchWhileTheServerStalls) {
         cancelledAt = std::chrono::steady_clock::now();
         slow.cancel();
     });
-    const FetchResult result = slow.fetch(server.baseUrl() + "stall", [](std::int16_t) {});
+    test::MemorySink nothing;
+    const FetchResult result = slow.fetch(server.baseUrl() + "stall", [](std::int16_t) {}, nothing);
     const auto returnedAt = std::chrono::steady_clock::now();
     closer.join();
     EXPECT_EQ(result.outcome, FetchOutcome::Cancelled);
@@ -199,11 +212,12 @@ TEST(CurlTransferFailureTest, AResetMidBodyIsATransportError) {
     BlockingWaiter waiter;
     CurlTransfer transfer(waiter);
     States states;
+    test::MemorySink sink;
     const FetchResult result = transfer.fetch(server.baseUrl() + "1101/1101-A.jpg",
-                                              [&](std::int16_t s) { states.push_back(s); });
+                                              [&](std::int16_t s) { states.push_back(s); }, sink);
     EXPECT_EQ(result.outcome, FetchOutcome::TransportError);
     EXPECT_NE(result.detail.find("reset"), std::string::npos) << result.detail;
-    EXPECT_TRUE(result.body.empty());
+    EXPECT_FALSE(sink.completed);
     EXPECT_EQ(states.back(), 11);
 }
 
@@ -231,7 +245,31 @@ TEST_F(CurlTransferTest, ASlowTransferThatKeepsDeliveringOutlastsTheIdleLimit) {
     });
     const FetchResult result = fetch("drip");
     EXPECT_EQ(result.outcome, FetchOutcome::Received) << result.detail;
-    EXPECT_EQ(result.body, std::vector<char>(1000, 'd'));
+    EXPECT_EQ(sink.bytes, std::vector<char>(1000, 'd'));
+}
+
+}  // namespace
+}  // namespace zavoket
+
+namespace zavoket {
+namespace {
+
+// Stands for a disk that fills up half way through a file.
+class FullDiskSink final : public BodySink {
+public:
+    bool restart() override { return true; }
+    bool append(std::span<const char>) override { return false; }
+    bool complete() override { return true; }
+};
+
+TEST_F(CurlTransferTest, ASinkThatCannotTakeTheBodyFailsTheFetchButNotTheConnection) {
+    FullDiskSink full;
+    States states;
+    const FetchResult result = transfer.fetch(
+        server.baseUrl() + "1101/1101-A.jpg", [&](std::int16_t s) { states.push_back(s); }, full);
+    EXPECT_EQ(result.outcome, FetchOutcome::SinkFailed);
+    EXPECT_EQ(std::count(states.begin(), states.end(), 11), 0);
+    EXPECT_EQ(fetch("1101/1101-A.jpg").outcome, FetchOutcome::Received);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <sys/mount.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/atomic_file_store.h"

@@ -17,9 +17,10 @@ namespace {
 int usage() {
     std::cerr << "usage: zavoket-sample-server [--profile small|full|tiny] [--seed N] [--port N]\n"
                  "                             [--rate BYTES_PER_S[k|M]] [--log]\n"
-                 "                             [--write FOLDER]\n"
+                 "                             [--write FOLDER] [--paths]\n"
                  "Serves the sample collection at http://127.0.0.1:PORT/FOLDER/NAME (port 8194\n"
-                 "by default); with --write, writes it to FOLDER instead and exits.\n";
+                 "by default); with --write, writes it to FOLDER instead and exits; with --paths,\n"
+                 "prints each file's FOLDER/NAME in download order and exits.\n";
     return 2;
 }
 
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     ServeOptions options;
     bool log = false;
     std::string writeFolder;
+    bool printPaths = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--log") {
             log = true;
+        } else if (arg == "--paths") {
+            printPaths = true;
         } else if (arg == "--write") {
             writeFolder = value();
         } else {
@@ -63,6 +67,12 @@ int main(int argc, char** argv) {
     }
 
     const Collection collection(profile, seed);
+    if (printPaths) {
+        for (std::size_t i = 0; i < collection.size(); ++i) {
+            std::cout << collection.urlPath(i) << "\n";
+        }
+        return 0;
+    }
     if (!writeFolder.empty()) {
         collection.writeTo(writeFolder);
         std::cout << "wrote " << collection.size() << " files, " << collection.totalLength()

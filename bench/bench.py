@@ -1,0 +1,221 @@
+"""Side-by-side timing of Zavoket, curl, wget and aria2 against one nginx on 127.0.0.1.
+
+Conditions: the full sample collection on plain loopback, the same on a link limited to
+50 MB/s per connection, and a tiny collection (194 files of 1 KB). Every run goes into a fresh
+empty folder and is checked for 194 byte-exact files; a wrong run counts as failed.
+"""
+
+import argparse
+import csv
+import datetime
+import filecmp
+import os
+import platform
+import random
+import re
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+PORTS = {"loopback": 18194, "link-50MB/s": 18195, "tiny": 18196}
+
+
+def free(port):
+    with socket.socket() as s:
+        return s.connect_ex(("127.0.0.1", port)) != 0
+
+
+def nginx_conf(prefix, full, tiny):
+    return f"""
+worker_processes 1;
+error_log {prefix}/error.log warn;
+pid {prefix}/nginx.pid;
+{"user root root;" if os.geteuid() == 0 else ""}
+events {{ worker_connections 256; }}
+http {{
+    log_format bench '$connection $connection_requests $status $body_bytes_sent $uri';
+    access_log {prefix}/access.log bench;
+    sendfile on;
+    tcp_nodelay on;
+    keepalive_timeout 65;
+    keepalive_requests 100000;
+    types {{ image/jpeg jpg; video/mpeg mpg; }}
+    client_body_temp_path {prefix}/client;
+    proxy_temp_path {prefix}/proxy;
+    fastcgi_temp_path {prefix}/fastcgi;
+    uwsgi_temp_path {prefix}/uwsgi;
+    scgi_temp_path {prefix}/scgi;
+    server {{ listen 127.0.0.1:{PORTS["loopback"]}; root {full}; }}
+    server {{ listen 127.0.0.1:{PORTS["link-50MB/s"]}; root {full}; limit_rate 50000000; }}
+    server {{ listen 127.0.0.1:{PORTS["tiny"]}; root {tiny}; }}
+}}
+"""
+
+
+def command(tool, base, urls_file, folder, build):
+    urls = [base + p for p in PATHS]
+    if tool == "zavoket":
+        return [f"{build}/bench/zavoket_bench", base, folder]
+    if tool == "zavoket-noflush":
+        return [f"{build}/bench/zavoket_bench", "--no-flush", base, folder]
+    if tool == "curl":
+        return ["curl", "-s", "--remote-name-all", "--output-dir", folder] + urls
+    if tool == "wget":
+        return ["wget", "-q", "-nd", "-P", folder, "-i", urls_file]
+    if tool == "aria2":
+        return ["aria2c", "-q", "-i", urls_file, "-j1", "-x1", "--file-allocation=none",
+                "-d", folder]
+    raise ValueError(tool)
+
+
+def verify(folder, root):
+    names = sorted(os.listdir(folder))
+    expected = sorted(p.split("/")[1] for p in PATHS)
+    if names != expected:
+        return f"{len(names)} files, {len(set(names) - set(expected))} unexpected"
+    for p in PATHS:
+        if not filecmp.cmp(os.path.join(folder, p.split("/")[1]), os.path.join(root, p),
+                           shallow=False):
+            return f"{p} differs"
+    return None
+
+
+def run_once(tool, condition, work, roots, build, log):
+    base = f"http://127.0.0.1:{PORTS[condition]}/"
+    root = roots["tiny" if condition == "tiny" else "full"]
+    urls_file = os.path.join(work, f"urls-{condition.replace('/', '-')}.txt")
+    folder = tempfile.mkdtemp(dir=work, prefix="run-")
+    offset = os.path.getsize(log)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    started = time.perf_counter()
+    proc = subprocess.Popen(command(tool, base, urls_file, folder, build), env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    out = proc.stdout.read()
+    _, status, usage = os.wait4(proc.pid, 0)
+    seconds = time.perf_counter() - started
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    time.sleep(0.05)  # nginx writes its log line after the response
+    with open(log) as f:
+        f.seek(offset)
+        lines = f.read().splitlines()
+    connections = len({line.split()[0] for line in lines})
+    error = verify(folder, root) if proc.returncode == 0 else f"exit {proc.returncode}"
+    shutil.rmtree(folder)
+    row = {"tool": tool, "condition": condition, "seconds": seconds,
+           "peak_rss_mb": usage.ru_maxrss / 1024, "connections": connections,
+           "requests": len(lines), "error": error or ""}
+    if tool.startswith("zavoket"):
+        figures = dict(re.findall(r"(\w+)=(\S+)", out))
+        row["tick_gap_ms"] = float(figures.get("max_tick_gap_ms", "nan"))
+        row["idle_rss_mb"] = int(figures.get("idle_rss_kb", "0")) / 1024
+    return row
+
+
+def main():
+    global PATHS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--tools", default="zavoket,zavoket-noflush,curl,wget,aria2")
+    parser.add_argument("--conditions", default="loopback,link-50MB/s,tiny")
+    parser.add_argument("--csv", default="bench/results.csv")
+    args = parser.parse_args()
+    tools = args.tools.split(",")
+    conditions = args.conditions.split(",")
+    server = f"{args.build}/tools/zavoket-sample-server"
+    PATHS = subprocess.run([server, "--paths"], check=True, capture_output=True,
+                           text=True).stdout.split()
+
+    work = tempfile.mkdtemp(prefix="zavoket-bench-")
+    os.chmod(work, 0o755)
+    prefix = os.path.join(work, "nginx")
+    roots = {"full": os.path.join(work, "full"), "tiny": os.path.join(work, "tiny")}
+    for d in ["client", "proxy", "fastcgi", "uwsgi", "scgi"]:
+        os.makedirs(os.path.join(prefix, d))
+    subprocess.run([server, "--profile", "full", "--write", roots["full"]], check=True)
+    subprocess.run([server, "--profile", "tiny", "--write", roots["tiny"]], check=True)
+    sizes = {name: [os.path.getsize(os.path.join(root, p)) for p in PATHS]
+             for name, root in roots.items()}
+    for condition in conditions:
+        with open(os.path.join(work, f"urls-{condition.replace('/', '-')}.txt"), "w") as f:
+            f.writelines(f"http://127.0.0.1:{PORTS[condition]}/{p}\n" for p in PATHS)
+    for port in PORTS.values():
+        if not free(port):
+            sys.exit(f"bench: port {port} is taken")
+    with open(os.path.join(prefix, "nginx.conf"), "w") as f:
+        f.write(nginx_conf(prefix, roots["full"], roots["tiny"]))
+    log = os.path.join(prefix, "access.log")
+    open(log, "w").close()
+    nginx = subprocess.Popen(["nginx", "-p", prefix, "-c", os.path.join(prefix, "nginx.conf"),
+                              "-g", "daemon off;"])
+    try:
+        for _ in range(100):
+            if not free(PORTS["tiny"]):
+                break
+            time.sleep(0.05)
+        rows = []
+        pairs = [(t, c) for t in tools for c in conditions]
+        for round_number in range(args.rounds + 1):
+            random.shuffle(pairs)
+            for tool, condition in pairs:
+                row = run_once(tool, condition, work, roots, args.build, log)
+                row["round"] = round_number
+                print(f"round {round_number} {tool:16} {condition:12} {row['seconds']:7.3f} s"
+                      f" {row['error']}", file=sys.stderr, flush=True)
+                if round_number > 0:  # the first round only warms caches up
+                    rows.append(row)
+    finally:
+        nginx.terminate()
+        nginx.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+    with open(args.csv, "w", newline="") as f:
+        fields = ["round", "tool", "condition", "seconds", "peak_rss_mb", "connections",
+                  "requests", "tick_gap_ms", "idle_rss_mb", "error"]
+        writer = csv.DictWriter(f, fieldnames=fields)
+        writer.writeheader()
+        writer.writerows(rows)
+
+    print(f"\n{datetime.date.today()} on {platform.node()}: {os.cpu_count()} cores, "
+          f"{platform.platform()}; {args.rounds} counted rounds after one warm-up\n")
+    print("| condition | tool | median s | min s | max s | MB/s | x curl | peak RSS MB "
+          "| connections | longest tick gap ms | failed runs |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    full_mb = sum(sizes["full"]) / 1e6
+    megabytes = {"loopback": full_mb, "link-50MB/s": full_mb, "tiny": sum(sizes["tiny"]) / 1e6}
+    for condition in conditions:
+        medians = {}
+        for tool in tools:
+            good = [r for r in rows if r["tool"] == tool and r["condition"] == condition
+                    and not r["error"]]
+            if good:
+                medians[tool] = statistics.median(r["seconds"] for r in good)
+        for tool in tools:
+            mine = [r for r in rows if r["tool"] == tool and r["condition"] == condition]
+            good = [r for r in mine if not r["error"]]
+            failed = len(mine) - len(good)
+            if not good:
+                print(f"| {condition} | {tool} | – | – | – | – | – | – | – | – | {failed} |")
+                continue
+            times = [r["seconds"] for r in good]
+            median = medians[tool]
+            ratio = median / medians["curl"] if "curl" in medians else float("nan")
+            gap = (f"{max(r['tick_gap_ms'] for r in good):.0f}"
+                   if tool.startswith("zavoket") else "")
+            rss = max(r["peak_rss_mb"] for r in good)
+            idle = (f" (idle {max(r['idle_rss_mb'] for r in good):.1f})"
+                    if tool.startswith("zavoket") else "")
+            conns = "/".join(str(c) for c in sorted({r["connections"] for r in good}))
+            print(f"| {condition} | {tool} | {median:.3f} | {min(times):.3f} | {max(times):.3f}"
+                  f" | {megabytes[condition] / median:.1f} | {ratio:.2f} | {rss:.1f}{idle}"
+                  f" | {conns} | {gap} | {failed} |")
+    print(f"\nfull collection {full_mb:.1f} MB, largest file {max(sizes['full']) / 2**20:.1f} MiB;"
+          f" tiny collection {megabytes['tiny'] * 1e3:.0f} KB")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,88 @@
+// Runs one batch in the real window, off screen, as a user would: opens the folder, clicks the
+// start button, and waits for the ending text. Prints one line of figures:
+//
+//   seconds=… ending=… ticks=… max_tick_gap_ms=… idle_rss_kb=… peak_rss_kb=…
+//
+//   zavoket_bench [--no-flush] URL FOLDER
+//
+// --no-flush saves files without flushing them to disk, to show what the flush costs.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "window/folder_lists.h"
+#include "window/main_form.h"
+
+namespace {
+
+long statusField(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) {
+            return std::stol(line.substr(std::string(field).size()));
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool flush = !(argc == 4 && std::string(argv[1]) == "--no-flush");
+    if (argc != (flush ? 3 : 4)) {
+        std::fprintf(stderr, "usage: zavoket_bench [--no-flush] URL FOLDER\n");
+        return 2;
+    }
+    const char* url = argv[argc - 2];
+    const char* folder = argv[argc - 1];
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    zavoket::MainFormOptions options;
+    options.baseUrl = url;
+    options.flushFiles = flush;
+    options.endProgram = [] {};
+    zavoket::MainForm form(std::move(options));
+    form.show();
+    app.processEvents();
+    form.findChild<zavoket::FolderList*>("Dir")->setPath(QString::fromLocal8Bit(folder));
+    app.processEvents();
+
+    // Every tick of the animation clock, to see how long the window ever went unserved.
+    auto* timer = form.findChild<QTimer*>("Timer1");
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTick = -1;
+    qint64 longestGap = 0;
+    long ticks = 0;
+    QObject::connect(timer, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (lastTick >= 0) {
+            longestGap = std::max(longestGap, now - lastTick);
+        }
+        lastTick = now;
+        ++ticks;
+    });
+
+    const long idleRss = statusField("VmRSS:");
+    QElapsedTimer run;
+    run.start();
+    form.findChild<QPushButton*>("CGet")->click();  // returns when the batch has ended
+    const double seconds = static_cast<double>(run.nsecsElapsed()) / 1e9;
+    const QString ending = form.findChild<QLabel*>("Label2")->text();
+
+    std::printf("seconds=%.3f ending=%s ticks=%ld max_tick_gap_ms=%.1f idle_rss_kb=%ld "
+                "peak_rss_kb=%ld\n",
+                seconds, ending.toStdString().c_str(), ticks,
+                static_cast<double>(longestGap) / 1e6, idleRss, statusField("VmHWM:"));
+    return ending == "終了しました" ? 0 : 1;
+}
