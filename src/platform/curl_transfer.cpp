@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -65,10 +66,16 @@ struct CurlTransfer::Impl {
     std::atomic<bool> cancelled{false};
     bool busy = false;  // owner's thread only
 
-    // Handed from the worker to the owner's thread.
+    // Handed between the worker and the owner's thread, under the mutex.
     std::mutex mutex;
+    std::condition_variable jobReady;
+    const std::string* job = nullptr;
+    FetchResult* jobResult = nullptr;
+    bool quitting = false;
     std::vector<std::int16_t> pending;
     bool done = false;
+    bool wakePending = false;  // a wake is on its way that the owner has not answered yet
+    std::thread worker;
 
     // Worker's state for the fetch under way; set up before and read after the worker runs.
     bool inFetch = false;
@@ -87,19 +94,39 @@ struct CurlTransfer::Impl {
         if (!inFetch) {
             return;  // a connection closed between fetches or at shut-down
         }
-        {
-            std::lock_guard lock(mutex);
-            pending.push_back(state);
-        }
-        waiter.wake();
+        std::unique_lock lock(mutex);
+        pending.push_back(state);
+        wakeOwner(lock);
     }
 
-    void finish() {
-        {
-            std::lock_guard lock(mutex);
-            done = true;
+    // States often come in bursts: one wake serves all that arrive before the owner looks.
+    void wakeOwner(std::unique_lock<std::mutex>& lock) {
+        const bool needed = !wakePending;
+        wakePending = true;
+        lock.unlock();
+        if (needed) {
+            waiter.wake();
         }
-        waiter.wake();
+        lock.lock();
+    }
+
+    // One thread for the transfer's whole life runs each fetch in turn.
+    void workerLoop() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            jobReady.wait(lock, [this] { return job != nullptr || quitting; });
+            if (quitting) {
+                return;
+            }
+            const std::string url = *job;
+            job = nullptr;
+            lock.unlock();
+            FetchResult result = run(url);
+            lock.lock();
+            *jobResult = std::move(result);
+            done = true;
+            wakeOwner(lock);
+        }
     }
 
     void configure();
@@ -336,9 +363,16 @@ CurlTransfer::CurlTransfer(Waiter& waiter, CurlTransferOptions options)
         throw std::runtime_error("libcurl could not create a transfer");
     }
     impl_->configure();
+    impl_->worker = std::thread([impl = impl_.get()] { impl->workerLoop(); });
 }
 
 CurlTransfer::~CurlTransfer() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->quitting = true;
+    }
+    impl_->jobReady.notify_one();
+    impl_->worker.join();
     // The connection cache lives in the multi handle: it goes last.
     impl_->easy.reset();
     impl_->multi.reset();
@@ -360,8 +394,6 @@ FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onS
     }
     impl.busy = true;
     impl.cancelled = false;
-    impl.done = false;
-    impl.pending.clear();
     impl.inFetch = true;
     impl.resolveReported = false;
     impl.socketOpened = false;
@@ -373,10 +405,14 @@ FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onS
     impl.heldClose.clear();
 
     FetchResult result;
-    std::thread worker([&impl, &url, &result] {
-        result = impl.run(url);
-        impl.finish();
-    });
+    {
+        std::lock_guard lock(impl.mutex);
+        impl.done = false;
+        impl.pending.clear();
+        impl.job = &url;
+        impl.jobResult = &result;
+    }
+    impl.jobReady.notify_one();
 
     std::vector<std::int16_t> states;
     for (bool done = false; !done;) {
@@ -385,6 +421,7 @@ FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onS
             std::lock_guard lock(impl.mutex);
             states.swap(impl.pending);
             done = impl.done;
+            impl.wakePending = false;
         }
         for (std::int16_t state : states) {
             if (!impl.cancelled.load() && onState) {
@@ -393,7 +430,6 @@ FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onS
         }
         states.clear();
     }
-    worker.join();
     impl.busy = false;
     return result;
 }

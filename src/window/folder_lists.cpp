@@ -110,14 +110,32 @@ bool FolderList::setPath(const QString& path) {
     return true;
 }
 
+FileList::FileList(QWidget* parent) : QListWidget(parent) {
+    // Every row is one line of the same font: measuring one is enough.
+    setUniformItemSizes(true);
+}
+
 bool FileList::setPath(const QString& path) {
     const QDir dir(path);
     if (!dir.exists() || !QFileInfo(path).isReadable()) {
         return false;
     }
     const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    clear();
-    addItems(names);
+    // The batch refreshes after every file: only the rows that changed are touched, so a
+    // refresh costs little however many files the folder holds.
+    int row = 0;
+    for (const QString& name : names) {
+        while (row < count() && item(row)->text() < name) {
+            delete takeItem(row);
+        }
+        if (row >= count() || item(row)->text() != name) {
+            insertItem(row, name);
+        }
+        ++row;
+    }
+    while (count() > row) {
+        delete takeItem(count() - 1);
+    }
     path_ = path;
     return true;
 }

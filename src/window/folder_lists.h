@@ -48,7 +48,7 @@ private:
 // Every file of one folder, by name.
 class FileList final : public QListWidget {
 public:
-    explicit FileList(QWidget* parent) : QListWidget(parent) {}
+    explicit FileList(QWidget* parent);
 
     [[nodiscard]] QString path() const { return path_; }
     // False (and the old listing kept) when the folder cannot be listed.
