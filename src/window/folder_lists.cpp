@@ -5,7 +5,11 @@
 #include <QSignalBlocker>
 #include <QStorageInfo>
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <optional>
 
 namespace zavoket {
 namespace {
@@ -30,6 +34,31 @@ QString volumeLabel(const QStorageInfo& volume) {
         name = QFileInfo(QString::fromUtf8(volume.device())).fileName();
     }
     return name.isEmpty() ? volume.rootPath() : name + " (" + volume.rootPath() + ")";
+}
+
+// The names of all files in a folder (links to files too), sorted. Read straight from the
+// directory: the batch lists the folder after every file, and looking at each entry's details
+// the way QDir does would cost more than receiving a small file.
+std::optional<QStringList> fileNames(const QString& path) {
+    const QByteArray encoded = QFile::encodeName(path);
+    DIR* dir = ::opendir(encoded.constData());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    QStringList names;
+    while (const dirent* entry = ::readdir(dir)) {
+        bool isFile = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            isFile = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
+        }
+        if (isFile) {
+            names.append(QFile::decodeName(entry->d_name));
+        }
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -116,11 +145,11 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
 }
 
 bool FileList::setPath(const QString& path) {
-    const QDir dir(path);
-    if (!dir.exists() || !QFileInfo(path).isReadable()) {
+    const auto listed = fileNames(path);
+    if (!listed) {
         return false;
     }
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    const QStringList& names = *listed;
     // The batch refreshes after every file: only the rows that changed are touched, so a
     // refresh costs little however many files the folder holds.
     int row = 0;
