@@ -18,33 +18,7 @@
 #include "platform/atomic_file_store.h"
 #include "platform/curl_transfer.h"
 #include "sample_server.h"
-
-namespace {
-
-// The window as the batch sees it; this run only needs the folder and the ending.
-class QuietView final : public zavoket::BatchView {
-public:
-    QuietView(std::string url, std::string folder) : url_(std::move(url)), dir_(std::move(folder)) {}
-    void setLabel2Caption(const std::string& text) override { label2 = text; }
-    void setLabel3Caption(const std::string& text) override { label3 = text; }
-    void showLabel11() override {}
-    void setImage3Visible(bool) override {}
-    void setTimer1Enabled(bool) override {}
-    void setSbText(const std::string& text) override { sb = text; }
-    [[nodiscard]] std::string turlText() const override { return url_; }
-    [[nodiscard]] std::string dirPath() const override { return dir_; }
-    void refreshFile() override {}
-
-    std::string label2;
-    std::string label3;
-    std::string sb;
-
-private:
-    std::string url_;
-    std::string dir_;
-};
-
-}  // namespace
+#include "support/quiet_view.h"
 
 int main(int argc, char** argv) {
     using namespace zavoket;
@@ -81,7 +55,7 @@ int main(int argc, char** argv) {
 
     Catalogue catalogue;
     catalogue.fill();
-    QuietView view("http://127.0.0.1:" + std::to_string(port) + "/", folder.string());
+    test::QuietView view("http://127.0.0.1:" + std::to_string(port) + "/", folder.string());
     BlockingWaiter waiter;
     CurlTransfer transfer(waiter);
     AtomicFileStore store;

@@ -60,7 +60,7 @@ void RawServer::serve() {
     auto readable = [this](int fd) {
         pollfd entry{fd, POLLIN, 0};
         while (!stopping_) {
-            if (::poll(&entry, 1, 50) > 0) {
+            if (::poll(&entry, 1, 10) > 0) {
                 return true;
             }
         }

@@ -9,8 +9,9 @@
 
 namespace zavoket::test {
 
-TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zavoket-test-XXXXXX").string();
+TempFolder::TempFolder(const std::filesystem::path& base) {
+    const auto parent = base.empty() ? std::filesystem::temp_directory_path() : base;
+    std::string pattern = (parent / "zavoket-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a temporary folder");
     }

@@ -10,7 +10,8 @@ namespace zavoket::test {
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
 public:
-    TempFolder();
+    // Under the system's temporary folder, or under base when one is given.
+    explicit TempFolder(const std::filesystem::path& base = {});
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
