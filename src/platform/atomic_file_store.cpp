@@ -16,7 +16,7 @@ namespace {
 constexpr const char* kTempPrefix = ".zavoket-";
 constexpr const char* kTempSuffix = ".part";
 // Write-back is started every so many bytes, so little is left to flush when the file is done.
-constexpr std::uint64_t kWriteBackStep = 1 << 20;
+constexpr std::uint64_t kWriteBackStep = 256 << 10;
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
