@@ -1,11 +1,15 @@
 #include "platform/atomic_file_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "platform/unique_fd.h"
@@ -210,6 +214,28 @@ private:
     std::uint64_t flushedUpTo_ = 0;
 };
 
+// A temporary name stands in a folder only for the instant between linking a finished file in
+// and renaming it over the old one; a process killed right then leaves it behind. Its process
+// id is in the name: those of processes that are gone are removed.
+void removeLeftovers(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!isStoreTemporaryName(name)) {
+            continue;
+        }
+        const long owner = std::strtol(name.c_str() + std::strlen(kTempPrefix), nullptr, 10);
+        if (owner > 0 && owner != ::getpid() && ::kill(static_cast<pid_t>(owner), 0) != 0 &&
+            errno == ESRCH) {
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        }
+    }
+    ::closedir(dir);
+}
+
 }  // namespace
 
 bool isStoreTemporaryName(const std::string& name) {
@@ -218,6 +244,10 @@ bool isStoreTemporaryName(const std::string& name) {
 
 std::unique_ptr<IncomingFile> AtomicFileStore::create(const std::string& folder,
                                                       std::error_code& error) {
+    if (folder != cleanedFolder_) {
+        removeLeftovers(folder);
+        cleanedFolder_ = folder;
+    }
     return TempFile::open(folder, flush_, error);
 }
 

@@ -18,11 +18,14 @@ public:
     // flush = false skips the flushes to disk: only for measuring what they cost.
     explicit AtomicFileStore(bool flush = true) : flush_(flush) {}
 
+    // The first time a folder is used, it also clears away what a killed run of the program
+    // may have left there: a file under a temporary name that was about to replace another.
     [[nodiscard]] std::unique_ptr<IncomingFile> create(const std::string& folder,
                                                        std::error_code& error) override;
 
 private:
     bool flush_;
+    std::string cleanedFolder_;
 };
 
 // Names of the form the store gives a file for the moment it replaces another.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -123,6 +124,18 @@ TEST_F(AtomicFileStoreTest, AFileCanBeNamedInAnotherFolderThanItCameInto) {
     EXPECT_EQ(readFile(stick / "1204-A.jpg"), chars("copied across volumes"));
     EXPECT_EQ(listFolder(stick), std::vector<std::string>{"1204-A.jpg"});
     EXPECT_EQ(listFolder(folder.path()), (std::vector<std::string>{"later", "stick"}));
+}
+
+TEST_F(AtomicFileStoreTest, LeftoversOfAKilledRunAreClearedAway) {
+    // A process id above the kernel's limit names a process that cannot be running.
+    const std::string dead = ".zavoket-99999999-3-1234.part";
+    const std::string mine = ".zavoket-" + std::to_string(::getpid()) + "-3-1234.part";
+    for (const auto& name : {dead, mine, std::string("notes.part")}) {
+        test::writeFile(folder.path() / name, "x");
+    }
+    std::error_code error;
+    EXPECT_TRUE(store.create(folder.str(), error));
+    EXPECT_EQ(listFolder(folder.path()), (std::vector<std::string>{mine, "notes.part"}));
 }
 
 TEST_F(AtomicFileStoreTest, DoubledSeparatorsAreHarmless) {
