@@ -120,7 +120,8 @@ public:
         return true;
     }
 
-    bool complete() override { return !flush_ || ::fsync(file_.get()) == 0; }
+    // The content and what it takes to read it back; the name comes after, in its own step.
+    bool complete() override { return !flush_ || ::fdatasync(file_.get()) == 0; }
 
     std::error_code commit(const std::string& path) override {
         std::string folder;

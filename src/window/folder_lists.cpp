@@ -4,11 +4,13 @@
 #include <QFileInfo>
 #include <QSignalBlocker>
 #include <QStorageInfo>
+#include <QTimer>
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 namespace zavoket {
@@ -142,6 +144,20 @@ bool FolderList::setPath(const QString& path) {
 FileList::FileList(QWidget* parent) : QListWidget(parent) {
     // Every row is one line of the same font: measuring one is enough.
     setUniformItemSizes(true);
+}
+
+// Soon enough to look immediate, rare enough that a batch of small files never waits for it.
+constexpr std::chrono::milliseconds kRefreshDelay(100);
+
+void FileList::refresh() {
+    if (refreshPending_) {
+        return;
+    }
+    refreshPending_ = true;
+    QTimer::singleShot(kRefreshDelay, this, [this] {
+        refreshPending_ = false;
+        setPath(path_);
+    });
 }
 
 bool FileList::setPath(const QString& path) {

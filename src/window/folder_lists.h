@@ -53,10 +53,13 @@ public:
     [[nodiscard]] QString path() const { return path_; }
     // False (and the old listing kept) when the folder cannot be listed.
     bool setPath(const QString& path);
-    void refresh() { setPath(path_); }
+    // Lists the folder again a moment later; the refreshes asked for meanwhile are served by
+    // that one, so a batch of small files does not list the folder after every file.
+    void refresh();
 
 private:
     QString path_;
+    bool refreshPending_ = false;
 };
 
 }  // namespace zavoket
