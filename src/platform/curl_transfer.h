@@ -19,9 +19,9 @@ struct CurlTransferOptions {
 
 // An HTTP(S) transfer on libcurl that keeps one connection alive across fetches.
 //
-// Threads: construct, fetch() and destroy on one thread, the owner's. fetch() runs the
-// transfer on a worker thread and meanwhile calls the Waiter on the owner's thread, so a window
-// goes on handling events during a fetch. The StateListener is called on the owner's thread
+// Threads: construct, fetch() and destroy on one thread, the owner's. The object has one worker
+// thread of its own, for its whole life; fetch() hands the transfer to it and meanwhile calls
+// the Waiter on the owner's thread, so a window goes on handling events during a fetch. The StateListener is called on the owner's thread
 // only, from inside fetch(). cancel() may be called from any thread, including from a handler
 // nested inside fetch(); the fetch under way then returns Cancelled within about 100 ms.
 //
