@@ -13,7 +13,6 @@
 #include "platform/atomic_file_store.h"
 #include "platform/curl_transfer.h"
 #include "support/event_queue_waiter.h"
-#include "support/raw_server.h"
 #include "support/recording_view.h"
 #include "support/temp_folder.h"
 #include "support/test_server.h"
@@ -131,20 +130,6 @@ TEST_F(BatchRunTest, FullRunWritesEveryFileInOrderOverOneConnection) {
     EXPECT_EQ(requests.front().path, "/1101/1101-A.jpg");
     EXPECT_EQ(requests.back().path, "/5104/5104-2.mpg");
     EXPECT_EQ(server.connectionCount(), 1u);
-}
-
-TEST_F(BatchRunTest, AnimationRunsOnlyWhileTheBatchDoes) {
-    bool timerDuringTransfer = false;
-    bool diskDuringTransfer = false;
-    view.onRefresh = [&] {
-        timerDuringTransfer = view.timer1Enabled;
-        diskDuringTransfer = view.image3Visible;
-    };
-    batch.start();
-    EXPECT_TRUE(timerDuringTransfer);
-    EXPECT_TRUE(diskDuringTransfer);
-    EXPECT_FALSE(view.timer1Enabled);
-    EXPECT_FALSE(view.image3Visible);
 }
 
 TEST_F(BatchRunTest, AbortDuringAFileStopsRightAfterIt) {
@@ -326,95 +311,6 @@ TEST_F(BatchRunTest, ARefusedConnectionStopsTheBatchAtTheFirstFile) {
     EXPECT_EQ(view.label2, "中止しました");
     EXPECT_TRUE(listFolder(folder.path()).empty());
 }
-
-// Transport failures in the middle of file 4 (index 3), which has an old copy on disk.
-enum class Breakage { ShortBody, CutChunks, Silence, Reset };
-
-class TransportFailureTest : public BatchRunTest,
-                             public ::testing::WithParamInterface<Breakage> {
-protected:
-    // Serves the collection itself, for the one fault the library server cannot make.
-    test::RawServer resetting{[this](int socket, const std::string& path) {
-        const long index = collection.find(path);
-        if (index < 0) {
-            test::RawServer::sendAll(socket, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
-            return true;
-        }
-        if (index != 3) {
-            test::RawServer::sendOk(socket, std::string(collection.bytes(static_cast<std::size_t>(index)).data(),
-                                                        collection.length(static_cast<std::size_t>(index))));
-            return true;
-        }
-        test::RawServer::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" +
-                                             std::string(1000, 'h'));
-        test::RawServer::reset(socket);
-        return false;
-    }};
-};
-
-TEST_P(TransportFailureTest, StopsBeforeTheNextFileAndKeepsTheOldCopy) {
-    writeFile(fileOf(3, folder.path()), "old copy");
-    const Breakage breakage = GetParam();
-    server.setFault([this, breakage](const httplib::Request& request, httplib::Response& response) {
-        if (request.path != urlPath(3)) {
-            return false;
-        }
-        const std::string half(1000, 'h');
-        switch (breakage) {
-            case Breakage::Reset:
-            case Breakage::ShortBody:
-                response.set_content_provider(
-                    5000, "video/mpeg",
-                    [half](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                        return offset == 0 && sink.write(half.data(), half.size());
-                    });
-                break;
-            case Breakage::CutChunks:
-                response.set_chunked_content_provider(
-                    "video/mpeg", [half](std::size_t offset, httplib::DataSink& sink) {
-                        return offset == 0 && sink.write(half.data(), half.size());
-                    });
-                break;
-            case Breakage::Silence:
-                response.set_content_provider(
-                    5000, "video/mpeg",
-                    [this, half](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                        if (offset == 0) {
-                            return sink.write(half.data(), half.size());
-                        }
-                        server.stall(std::chrono::seconds(5));
-                        return false;
-                    });
-                break;
-        }
-        return true;
-    });
-    if (breakage == Breakage::Reset) {
-        view.turl = resetting.baseUrl();
-    }
-    batch.start();
-
-    EXPECT_EQ(view.sb, errorText());
-    EXPECT_EQ(view.label3, "4/194");
-    EXPECT_EQ(view.label2, "中止しました");
-    EXPECT_EQ(readFile(fileOf(3, folder.path())), std::vector<char>({'o', 'l', 'd', ' ', 'c', 'o', 'p', 'y'}));
-    EXPECT_EQ(listFolder(folder.path()), namesUpTo(4));
-    EXPECT_FALSE(server.requested(urlPath(4)));
-    EXPECT_EQ(resetting.requestCount(), breakage == Breakage::Reset ? 4u : 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Breakages, TransportFailureTest,
-                         ::testing::Values(Breakage::ShortBody, Breakage::CutChunks,
-                                           Breakage::Silence, Breakage::Reset),
-                         [](const auto& info) {
-                             switch (info.param) {
-                                 case Breakage::ShortBody: return std::string("ShortBody");
-                                 case Breakage::CutChunks: return std::string("CutChunks");
-                                 case Breakage::Silence: return std::string("Silence");
-                                 case Breakage::Reset: return std::string("Reset");
-                             }
-                             return std::string();
-                         });
 
 }  // namespace
 }  // namespace zavoket

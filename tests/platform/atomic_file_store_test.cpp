@@ -138,15 +138,5 @@ TEST_F(AtomicFileStoreTest, LeftoversOfAKilledRunAreClearedAway) {
     EXPECT_EQ(listFolder(folder.path()), (std::vector<std::string>{mine, "notes.part"}));
 }
 
-TEST_F(AtomicFileStoreTest, DoubledSeparatorsAreHarmless) {
-    std::error_code error;
-    auto file = store.create(folder.str() + "/", error);
-    ASSERT_TRUE(file);
-    EXPECT_TRUE(file->append(std::span<const char>("x", 1)));
-    EXPECT_TRUE(file->complete());
-    EXPECT_FALSE(file->commit(folder.str() + "//" + "1202-A.jpg"));
-    EXPECT_EQ(readFile(folder.path() / "1202-A.jpg"), chars("x"));
-}
-
 }  // namespace
 }  // namespace zavoket
