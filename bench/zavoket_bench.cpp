@@ -97,10 +97,10 @@ int main(int argc, char** argv) {
     const double seconds = static_cast<double>(run.nsecsElapsed()) / 1e9;
     const QString ending = form.findChild<QLabel*>("Label2")->text();
 
-    std::printf("seconds=%.3f ending=%s ticks=%ld max_tick_gap_ms=%.1f max_stall_ms=%.1f "
-                "idle_rss_kb=%ld peak_rss_kb=%ld\n",
-                seconds, ending.toStdString().c_str(), ticks,
-                static_cast<double>(longestGap) / 1e6, static_cast<double>(longestStall) / 1e6,
-                idleRss, statusField("VmHWM:"));
+    std::printf(
+        "seconds=%.3f ending=%s ticks=%ld max_tick_gap_ms=%.1f max_stall_ms=%.1f "
+        "idle_rss_kb=%ld peak_rss_kb=%ld\n",
+        seconds, ending.toStdString().c_str(), ticks, static_cast<double>(longestGap) / 1e6,
+        static_cast<double>(longestStall) / 1e6, idleRss, statusField("VmHWM:"));
     return ending == "終了しました" ? 0 : 1;
 }

@@ -86,7 +86,8 @@ bool BatchRun::downloadOne(std::size_t index) {
     BodySink& sink = incoming ? static_cast<BodySink&>(*incoming) : nowhere;
     FetchResult result;
     try {
-        result = transfer_.fetch(url, [this](std::int16_t state) { onStateChange(state); }, sink);
+        result = transfer_.fetch(
+            url, [this](std::int16_t state) { onStateChange(state); }, sink);
     } catch (const std::exception& e) {
         result.outcome = FetchOutcome::TransportError;
         result.detail = e.what();
@@ -136,6 +137,8 @@ void BatchRun::onStateChange(std::int16_t state) {
     }
 }
 
-void BatchRun::terminate() { terminated_ = true; }
+void BatchRun::terminate() {
+    terminated_ = true;
+}
 
 }  // namespace zavoket

@@ -18,7 +18,7 @@ inline constexpr const char* kActivityAborted = "中止しました";
 // view names. All members are called on one thread; start() runs the whole batch and the other
 // members may be called nested inside it, from the events handled while a file is in transfer.
 class BatchRun {
-public:
+  public:
     BatchRun(const Catalogue& catalogue, BatchView& view, Transfer& transfer, FileStore& store);
 
     // The start button. Returns when the batch has completed, stopped, or been terminated. A
@@ -38,7 +38,7 @@ public:
     [[nodiscard]] bool running() const { return running_; }
     [[nodiscard]] std::int16_t abortFlag() const { return abortFlag_; }
 
-private:
+  private:
     // Outcome of one file's pass; a failed file is named at the end of the batch.
     [[nodiscard]] bool downloadOne(std::size_t index);
     void finish();

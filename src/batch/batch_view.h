@@ -6,7 +6,7 @@ namespace zavoket {
 
 // What a batch run needs of the window. Named after the controls it stands for.
 class BatchView {
-public:
+  public:
     virtual ~BatchView() = default;
 
     virtual void setLabel2Caption(const std::string& text) = 0;  // activity

@@ -10,7 +10,7 @@ namespace zavoket {
 
 // A file being received: it has no name, so nobody sees it until commit().
 class IncomingFile : public BodySink {
-public:
+  public:
     // Gives the completed file its name; path is a folder, a "/" and the file name, and the
     // folder need not be the one the file was created in. On success the name holds exactly
     // the body; on failure it holds what it held before. An uncommitted file leaves no trace.
@@ -18,7 +18,7 @@ public:
 };
 
 class FileStore {
-public:
+  public:
     virtual ~FileStore() = default;
 
     // A new file in folder, or nullptr with error set when the folder cannot take one.

@@ -25,7 +25,7 @@ struct FetchResult {
 // Takes a response body as it arrives. Called on the transfer's own thread, one call at a time;
 // the fetch has returned before anyone else looks at the sink again.
 class BodySink {
-public:
+  public:
     virtual ~BodySink() = default;
     // The body of a 200 response begins: whatever came before is dropped.
     [[nodiscard]] virtual bool restart() = 0;
@@ -39,7 +39,7 @@ using StateListener = std::function<void(std::int16_t)>;
 
 // Fetches one URL at a time.
 class Transfer {
-public:
+  public:
     virtual ~Transfer() = default;
 
     // Blocks until the transfer has ended. Only the body of a 200 response reaches the sink.
@@ -52,7 +52,7 @@ public:
 
 // A sink that keeps nothing, for a body that has nowhere to go.
 class DiscardingSink final : public BodySink {
-public:
+  public:
     bool restart() override { return true; }
     bool append(std::span<const char>) override { return true; }
     bool complete() override { return false; }

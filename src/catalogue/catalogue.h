@@ -10,7 +10,7 @@ namespace zavoket {
 // window keeps them: the bare local file name, and the path relative to the base URL
 // ("1101\1101-A.jpg": the item number's folder, a backslash, the local name).
 class Catalogue {
-public:
+  public:
     static constexpr std::size_t kSize = 194;
 
     // Writes every slot: local names first, then remote paths. Called once at start-up.
@@ -20,7 +20,7 @@ public:
     [[nodiscard]] const std::string& localName(std::size_t index) const;
     [[nodiscard]] const std::string& remotePath(std::size_t index) const;
 
-private:
+  private:
     std::array<std::string, kSize> localNames_;
     std::array<std::string, kSize> remotePaths_;
 };

@@ -22,13 +22,15 @@ constexpr const char* kTempSuffix = ".part";
 // Write-back is started every so many bytes, so little is left to flush when the file is done.
 constexpr std::uint64_t kWriteBackStep = 256 << 10;
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
 
 std::string temporaryName() {
     static std::atomic<unsigned> counter{0};
     thread_local std::mt19937 random{std::random_device{}()};
-    return std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
-           std::to_string(counter++) + "-" + std::to_string(random() % 1000000) + kTempSuffix;
+    return std::string(kTempPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+           "-" + std::to_string(random() % 1000000) + kTempSuffix;
 }
 
 bool writeAll(int fd, std::span<const char> bytes) {
@@ -58,9 +60,11 @@ UniqueFd openFolder(const std::string& folder) {
 }
 
 class TempFile final : public IncomingFile {
-public:
+  public:
     TempFile(UniqueFd dir, UniqueFd file, std::string tempName, bool flush)
-        : dir_(std::move(dir)), file_(std::move(file)), tempName_(std::move(tempName)),
+        : dir_(std::move(dir)),
+          file_(std::move(file)),
+          tempName_(std::move(tempName)),
           flush_(flush) {}
 
     ~TempFile() override {
@@ -133,8 +137,8 @@ public:
         if (!target) {
             return lastError();
         }
-        std::error_code error = tempName_.empty() ? linkInto(target.get(), name)
-                                                  : renameInto(target.get(), name);
+        std::error_code error =
+            tempName_.empty() ? linkInto(target.get(), name) : renameInto(target.get(), name);
         // The folder itself is not flushed: the content is on disk before the name exists, so
         // after a crash the name holds the new file or the old one, never a broken one.
         if (error == std::errc::cross_device_link) {
@@ -143,7 +147,7 @@ public:
         return error;
     }
 
-private:
+  private:
     // The unnamed file gets the name directly where nothing stands under it; otherwise under a
     // temporary name first, which then replaces the old entry in one step.
     std::error_code linkInto(int target, const std::string& name) {

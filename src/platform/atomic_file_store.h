@@ -14,7 +14,7 @@ namespace zavoket {
 // create() and commit() are for the batch's thread; the body calls of an IncomingFile for the
 // transfer's thread while a fetch is under way.
 class AtomicFileStore final : public FileStore {
-public:
+  public:
     // flush = false skips the flushes to disk: only for measuring what they cost.
     explicit AtomicFileStore(bool flush = true) : flush_(flush) {}
 
@@ -23,7 +23,7 @@ public:
     [[nodiscard]] std::unique_ptr<IncomingFile> create(const std::string& folder,
                                                        std::error_code& error) override;
 
-private:
+  private:
     bool flush_;
     std::string cleanedFolder_;
 };

@@ -21,16 +21,17 @@ struct CurlTransferOptions {
 //
 // Threads: construct, fetch() and destroy on one thread, the owner's. The object has one worker
 // thread of its own, for its whole life; fetch() hands the transfer to it and meanwhile calls
-// the Waiter on the owner's thread, so a window goes on handling events during a fetch. The StateListener is called on the owner's thread
-// only, from inside fetch(). cancel() may be called from any thread, including from a handler
-// nested inside fetch(); the fetch under way then returns Cancelled within about 100 ms.
+// the Waiter on the owner's thread, so a window goes on handling events during a fetch. The
+// StateListener is called on the owner's thread only, from inside fetch(). cancel() may be called
+// from any thread, including from a handler nested inside fetch(); the fetch under way then returns
+// Cancelled within about 100 ms.
 //
 // States reported, as libcurl sees the connection: 1 look-up started, 2 address found,
 // 3 connecting, 4 connected (a reused connection skips 1 to 4), 5 sending the request,
 // 6 request sent, 7 response coming in, 8 response received, 9 and 10 closing and closed (when
 // the connection ends), 12 request completed; 11 for a transport failure.
 class CurlTransfer final : public Transfer {
-public:
+  public:
     explicit CurlTransfer(Waiter& waiter, CurlTransferOptions options = {});
     ~CurlTransfer() override;
     CurlTransfer(const CurlTransfer&) = delete;
@@ -45,7 +46,7 @@ public:
 
     void cancel();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

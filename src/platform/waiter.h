@@ -8,7 +8,7 @@ namespace zavoket {
 // How a thread that waits for a transfer spends the wait. A window keeps handling its events;
 // a test or a benchmark just sleeps.
 class Waiter {
-public:
+  public:
     virtual ~Waiter() = default;
 
     // On the waiting thread: returns after wake(), or earlier; callers check what they wait for.
@@ -20,7 +20,7 @@ public:
 
 // Waits on a condition variable, handling nothing meanwhile.
 class BlockingWaiter final : public Waiter {
-public:
+  public:
     void wait() override {
         std::unique_lock lock(mutex_);
         woken_.wait(lock, [this] { return signalled_; });
@@ -35,7 +35,7 @@ public:
         woken_.notify_one();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable woken_;
     bool signalled_ = false;

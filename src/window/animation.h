@@ -8,7 +8,7 @@ enum class FolderPicture { Open, Closed };
 // The picture controls one animation step reads and writes. Left edges are in the window's
 // unit (pixels here).
 class AnimationControls {
-public:
+  public:
     virtual ~AnimationControls() = default;
     [[nodiscard]] virtual float image3Left() const = 0;
     virtual void setImage3Left(float left) = 0;

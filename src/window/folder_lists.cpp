@@ -19,9 +19,10 @@ namespace {
 // Kernel and runtime file systems are no place for a collection of files.
 bool isRealVolume(const QStorageInfo& volume) {
     static const QStringList kPseudo = {
-        "proc",      "sysfs",   "devtmpfs", "devpts",  "cgroup",   "cgroup2",     "securityfs",
-        "pstore",    "debugfs", "tracefs",  "mqueue",  "hugetlbfs", "fusectl",    "configfs",
-        "bpf",       "autofs",  "binfmt_misc", "efivarfs", "nsfs", "ramfs", "rpc_pipefs", "nfsd"};
+        "proc",       "sysfs",    "devtmpfs",   "devpts",  "cgroup",      "cgroup2",
+        "securityfs", "pstore",   "debugfs",    "tracefs", "mqueue",      "hugetlbfs",
+        "fusectl",    "configfs", "bpf",        "autofs",  "binfmt_misc", "efivarfs",
+        "nsfs",       "ramfs",    "rpc_pipefs", "nfsd"};
     const QString root = volume.rootPath();
     const bool systemPlace = root.startsWith("/proc") || root.startsWith("/sys") ||
                              root.startsWith("/dev") ||
@@ -67,8 +68,9 @@ std::optional<QStringList> fileNames(const QString& path) {
 
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
     auto volumes = QStorageInfo::mountedVolumes();
-    std::sort(volumes.begin(), volumes.end(),
-              [](const QStorageInfo& a, const QStorageInfo& b) { return a.rootPath() < b.rootPath(); });
+    std::sort(volumes.begin(), volumes.end(), [](const QStorageInfo& a, const QStorageInfo& b) {
+        return a.rootPath() < b.rootPath();
+    });
     for (const auto& volume : volumes) {
         if (isRealVolume(volume) && findData(volume.rootPath()) < 0) {
             addItem(volumeLabel(volume), volume.rootPath());
@@ -77,7 +79,9 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
 }
 
-QString DriveList::drive() const { return currentData().toString(); }
+QString DriveList::drive() const {
+    return currentData().toString();
+}
 
 void DriveList::showVolumeOf(const QString& path) {
     const QString root = QStorageInfo(path).rootPath();
@@ -99,9 +103,8 @@ FolderList::FolderList(QWidget* parent, QIcon openIcon, QIcon closedIcon)
     // A flat list that only looks like a tree: nothing here folds or unfolds.
     setStyleSheet("QTreeView::branch { image: none; border-image: none; }");
     setIconSize(QSize(16, 16));
-    connect(this, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-        setPath(item->data(0, Qt::UserRole).toString());
-    });
+    connect(this, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { setPath(item->data(0, Qt::UserRole).toString()); });
 }
 
 bool FolderList::setPath(const QString& path) {

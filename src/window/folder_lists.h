@@ -11,7 +11,7 @@ namespace zavoket {
 // The mounted volumes a destination can be on: real file systems, by name and mount point.
 class DriveList final : public QComboBox {
     Q_OBJECT
-public:
+  public:
     explicit DriveList(QWidget* parent);
 
     // The mount point of the volume shown.
@@ -19,7 +19,7 @@ public:
     // Shows the volume that holds path, without raising driveChanged.
     void showVolumeOf(const QString& path);
 
-signals:
+  signals:
     void driveChanged();
 };
 
@@ -28,7 +28,7 @@ signals:
 // highlighting one does not.
 class FolderList final : public QTreeWidget {
     Q_OBJECT
-public:
+  public:
     FolderList(QWidget* parent, QIcon openIcon, QIcon closedIcon);
 
     [[nodiscard]] QString path() const { return path_; }
@@ -36,10 +36,10 @@ public:
     // when it cannot be read.
     bool setPath(const QString& path);
 
-signals:
+  signals:
     void pathChanged();
 
-private:
+  private:
     QString path_;
     QIcon openIcon_;
     QIcon closedIcon_;
@@ -47,7 +47,7 @@ private:
 
 // Every file of one folder, by name.
 class FileList final : public QListWidget {
-public:
+  public:
     explicit FileList(QWidget* parent);
 
     [[nodiscard]] QString path() const { return path_; }
@@ -57,7 +57,7 @@ public:
     // that one, so a batch of small files does not list the folder after every file.
     void refresh();
 
-private:
+  private:
     QString path_;
     bool refreshPending_ = false;
 };

@@ -26,12 +26,15 @@ QRect fromTwips(int left, int top, int width, int height) {
 
 // Point sizes as the design's 96-dpi screen shows them, so the captions fit whatever the
 // display's own dpi.
-int pixelsForPoints(double points) { return static_cast<int>(points * 96.0 / 72.0 + 0.5); }
+int pixelsForPoints(double points) {
+    return static_cast<int>(points * 96.0 / 72.0 + 0.5);
+}
 
 QFont gothic(bool fixedPitch, double points) {
     QFont font;
-    font.setFamilies(fixedPitch ? QStringList{"IPAGothic", "Noto Sans Mono CJK JP", "Noto Sans CJK JP"}
-                                : QStringList{"IPAPGothic", "Noto Sans CJK JP"});
+    font.setFamilies(fixedPitch
+                         ? QStringList{"IPAGothic", "Noto Sans Mono CJK JP", "Noto Sans CJK JP"}
+                         : QStringList{"IPAPGothic", "Noto Sans CJK JP"});
     font.setPixelSize(pixelsForPoints(points));
     font.setStyleHint(fixedPitch ? QFont::TypeWriter : QFont::SansSerif);
     return font;
@@ -128,7 +131,8 @@ void MainForm::buildControls() {
     setFont(gothic(false, 9));
 
     // Created back to front: a later sibling is drawn over an earlier one.
-    auto* label1 = makeLabel(this, "Label1", "保存するディレクトリ", fromTwips(360, 2040, 3345, 240));
+    auto* label1 =
+        makeLabel(this, "Label1", "保存するディレクトリ", fromTwips(360, 2040, 3345, 240));
     paint(label1, kBandColour, Qt::white);
     label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     withBorder(label1);
@@ -140,7 +144,8 @@ void MainForm::buildControls() {
 
     image3_ = makeImage(this, "Image3", ":/artwork/floppy.ico", fromTwips(5880, 2640, 315, 255));
     image3_->setScaledContents(true);
-    image1_ = makeImage(this, "Image1", ":/artwork/folder_open.ico", fromTwips(6120, 7200, 480, 480));
+    image1_ =
+        makeImage(this, "Image1", ":/artwork/folder_open.ico", fromTwips(6120, 7200, 480, 480));
     image1_->hide();
     image2_ =
         makeImage(this, "Image2", ":/artwork/folder_closed.ico", fromTwips(8400, 6960, 480, 480));
@@ -156,8 +161,9 @@ void MainForm::buildControls() {
 
     asBand(makeLabel(this, "Label5", "Viewer for", fromTwips(360, 240, 9495, 495)), 12);
     asBand(makeLabel(this, "Label4", "「Velumio」\r\n", fromTwips(360, 480, 9495, 495)), 18);
-    asBand(makeLabel(this, "Label6", "画像ファイルダウンロードツール", fromTwips(360, 840, 9495, 255)),
-           12);
+    asBand(
+        makeLabel(this, "Label6", "画像ファイルダウンロードツール", fromTwips(360, 840, 9495, 255)),
+        12);
 
     auto* label7 = makeLabel(this, "Label7", kInstructions, fromTwips(360, 1200, 9495, 780));
     label7->setWordWrap(true);
@@ -236,14 +242,17 @@ void MainForm::load() {
 }
 
 void MainForm::centre() {
-    const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    const QScreen* screen =
+        this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
     }
     const QSize outer = frameGeometry().size();
     const QRect area = screen->geometry();
-    const float left = centredPosition(static_cast<float>(area.width()), static_cast<float>(outer.width()));
-    const float top = centredPosition(static_cast<float>(area.height()), static_cast<float>(outer.height()));
+    const float left =
+        centredPosition(static_cast<float>(area.width()), static_cast<float>(outer.width()));
+    const float top =
+        centredPosition(static_cast<float>(area.height()), static_cast<float>(outer.height()));
     move(area.x() + qRound(left), area.y() + qRound(top));
 }
 
@@ -281,10 +290,18 @@ void MainForm::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void MainForm::setLabel2Caption(const std::string& text) { label2_->setText(QString::fromStdString(text)); }
-void MainForm::setLabel3Caption(const std::string& text) { label3_->setText(QString::fromStdString(text)); }
-void MainForm::showLabel11() { label11_->show(); }
-void MainForm::setImage3Visible(bool visible) { image3_->setVisible(visible); }
+void MainForm::setLabel2Caption(const std::string& text) {
+    label2_->setText(QString::fromStdString(text));
+}
+void MainForm::setLabel3Caption(const std::string& text) {
+    label3_->setText(QString::fromStdString(text));
+}
+void MainForm::showLabel11() {
+    label11_->show();
+}
+void MainForm::setImage3Visible(bool visible) {
+    image3_->setVisible(visible);
+}
 
 void MainForm::setTimer1Enabled(bool enabled) {
     // Switching on a running clock must not restart its interval.
@@ -295,15 +312,31 @@ void MainForm::setTimer1Enabled(bool enabled) {
     }
 }
 
-void MainForm::setSbText(const std::string& text) { sb_->showMessage(QString::fromStdString(text)); }
-std::string MainForm::turlText() const { return tUrl_->text().toStdString(); }
-std::string MainForm::dirPath() const { return QFile::encodeName(dir_->path()).toStdString(); }
-void MainForm::refreshFile() { file_->refresh(); }
+void MainForm::setSbText(const std::string& text) {
+    sb_->showMessage(QString::fromStdString(text));
+}
+std::string MainForm::turlText() const {
+    return tUrl_->text().toStdString();
+}
+std::string MainForm::dirPath() const {
+    return QFile::encodeName(dir_->path()).toStdString();
+}
+void MainForm::refreshFile() {
+    file_->refresh();
+}
 
-float MainForm::image3Left() const { return static_cast<float>(image3_->x()); }
-void MainForm::setImage3Left(float left) { image3_->move(qRound(left), image3_->y()); }
-float MainForm::image4Left() const { return static_cast<float>(image4_->x()); }
-float MainForm::image5Left() const { return static_cast<float>(image5_->x()); }
+float MainForm::image3Left() const {
+    return static_cast<float>(image3_->x());
+}
+void MainForm::setImage3Left(float left) {
+    image3_->move(qRound(left), image3_->y());
+}
+float MainForm::image4Left() const {
+    return static_cast<float>(image4_->x());
+}
+float MainForm::image5Left() const {
+    return static_cast<float>(image5_->x());
+}
 
 void MainForm::setImage5Picture(FolderPicture picture) {
     image5_->setPixmap((picture == FolderPicture::Open ? image1_ : image2_)->pixmap());

@@ -35,15 +35,15 @@ struct MainFormOptions {
 // animation talk to is a child here, under its own object name.
 class MainForm final : public QWidget, private BatchView, private AnimationControls {
     Q_OBJECT
-public:
+  public:
     explicit MainForm(MainFormOptions options, QWidget* parent = nullptr);
     ~MainForm() override;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void load();
     void centre();

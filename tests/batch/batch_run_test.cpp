@@ -37,7 +37,9 @@ CurlTransferOptions shortLimits() {
     return options;
 }
 
-std::string errorText() { return std::string(*stateMessage(kStateError)); }
+std::string errorText() {
+    return std::string(*stateMessage(kStateError));
+}
 
 // A port on which nothing listens.
 int closedPort() {
@@ -53,9 +55,10 @@ int closedPort() {
 }
 
 class BatchRunTest : public ::testing::Test {
-protected:
+  protected:
     BatchRunTest()
-        : server(collection), transfer(waiter, shortLimits()),
+        : server(collection),
+          transfer(waiter, shortLimits()),
           batch(catalogue, view, transfer, store) {
         catalogue.fill();
         view.turl = server.baseUrl();
@@ -261,8 +264,9 @@ TEST_F(BatchRunTest, ExistingFilesAreReplacedExactlyAndLinksAreNotFollowed) {
 
     EXPECT_TRUE(holdsServedBytes(0, folder.path()));
     EXPECT_TRUE(holdsServedBytes(1, folder.path()));
-    EXPECT_EQ(readFile(target), std::vector<char>(std::string_view("outside the destination").begin(),
-                                                  std::string_view("outside the destination").end()));
+    EXPECT_EQ(readFile(target),
+              std::vector<char>(std::string_view("outside the destination").begin(),
+                                std::string_view("outside the destination").end()));
     EXPECT_EQ(listFolder(folder.path()), namesUpTo(194));
     EXPECT_EQ(view.label2, "終了しました");
 }

@@ -51,9 +51,17 @@ enum class Behaviour {
 };
 
 const char* nameOf(Behaviour b) {
-    static const char* const kNames[] = {"200",         "404",       "500",   "302 to the file",
-                                         "302 to a 404", "204",      "Content-Length too long",
-                                         "chunks cut",  "reset",     "silence", "slow drip"};
+    static const char* const kNames[] = {"200",
+                                         "404",
+                                         "500",
+                                         "302 to the file",
+                                         "302 to a 404",
+                                         "204",
+                                         "Content-Length too long",
+                                         "chunks cut",
+                                         "reset",
+                                         "silence",
+                                         "slow drip"};
     return kNames[static_cast<int>(b)];
 }
 
@@ -74,25 +82,37 @@ std::vector<std::pair<Behaviour, int>> weightsFor(int kind) {
     switch (kind) {
         case 0:
             // Silence costs the whole idle limit each time: it is drawn sparingly.
-            return {{B::Ok, 818}, {B::NotFound, 25},    {B::ServerError, 25},
-                    {B::RedirectToFile, 25}, {B::RedirectToNothing, 20}, {B::NoContent, 20},
-                    {B::LongerLengthThenClose, 15}, {B::CutChunks, 15}, {B::Reset, 15},
-                    {B::Silence, 2}, {B::SlowDrip, 20}};
+            return {{B::Ok, 818},
+                    {B::NotFound, 25},
+                    {B::ServerError, 25},
+                    {B::RedirectToFile, 25},
+                    {B::RedirectToNothing, 20},
+                    {B::NoContent, 20},
+                    {B::LongerLengthThenClose, 15},
+                    {B::CutChunks, 15},
+                    {B::Reset, 15},
+                    {B::Silence, 2},
+                    {B::SlowDrip, 20}};
         case 1:
-            return {{B::Ok, 930}, {B::NotFound, 20}, {B::ServerError, 15},
-                    {B::RedirectToNothing, 10}, {B::NoContent, 10}, {B::SlowDrip, 15}};
+            return {{B::Ok, 930},         {B::NotFound, 20},
+                    {B::ServerError, 15}, {B::RedirectToNothing, 10},
+                    {B::NoContent, 10},   {B::SlowDrip, 15}};
         default:
             return {{B::Ok, 960}, {B::RedirectToFile, 25}, {B::SlowDrip, 15}};
     }
 }
 
-std::string text(const std::vector<char>& bytes) { return {bytes.begin(), bytes.end()}; }
+std::string text(const std::vector<char>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 // Serves the collection with one behaviour drawn per request for a catalogue file.
 class SoakServer {
-public:
+  public:
     SoakServer(const sample::Collection& collection, std::uint64_t seed, int kind)
-        : collection_(collection), random_(seed), weights_(weightsFor(kind)),
+        : collection_(collection),
+          random_(seed),
+          weights_(weightsFor(kind)),
           raw_([this](int socket, const std::string& path) { return respond(socket, path); }) {}
 
     [[nodiscard]] std::string baseUrl() const { return raw_.baseUrl(); }
@@ -101,7 +121,7 @@ public:
         return drawn_;
     }
 
-private:
+  private:
     Behaviour draw() {
         int total = 0;
         for (const auto& [b, weight] : weights_) {
@@ -158,7 +178,8 @@ private:
                 RawServer::sendAll(socket, header("404 Not Found", 9) + "not found");
                 return true;
             case Behaviour::ServerError:
-                RawServer::sendAll(socket, header("500 Internal Server Error", 12) + "server error");
+                RawServer::sendAll(socket,
+                                   header("500 Internal Server Error", 12) + "server error");
                 return true;
             case Behaviour::RedirectToFile:
             case Behaviour::RedirectToNothing:
@@ -255,12 +276,12 @@ struct Destination {
             const bool holdsNew = exists && !isLink && test::readFile(file) == served.bytes(i);
             const bool holdsOld =
                 name == linkName ? isLink && fs::read_symlink(file) == outside.path() / "target.txt"
-                : old.contains(name) ? exists && !isLink && text(test::readFile(file)) == old.at(name)
-                                     : !exists;
-            if (received.contains(i) ? !holdsNew
-                                     : !(holdsOld || (maybe.contains(i) && holdsNew))) {
-                found.push_back(name + (received.contains(i) ? " lacks the bytes served"
-                                                             : " was changed"));
+                : old.contains(name)
+                    ? exists && !isLink && text(test::readFile(file)) == old.at(name)
+                    : !exists;
+            if (received.contains(i) ? !holdsNew : !(holdsOld || (maybe.contains(i) && holdsNew))) {
+                found.push_back(
+                    name + (received.contains(i) ? " lacks the bytes served" : " was changed"));
             }
             if (exists) {
                 expected.insert(name);
@@ -300,9 +321,10 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
         SCOPED_TRACE(::testing::Message() << "seed " << seed);
         std::mt19937_64 random(seed);
         const sample::Collection collection(sample::Profile::Small, seed);
-        SoakServer server(collection, seed, static_cast<int>(seed % 10 == 0   ? 2
-                                                             : seed % 10 == 1 ? 1
-                                                                              : 0));
+        SoakServer server(collection, seed,
+                          static_cast<int>(seed % 10 == 0   ? 2
+                                           : seed % 10 == 1 ? 1
+                                                            : 0));
         Destination destination(catalogue, random);
         test::QuietView view(server.baseUrl(), destination.folder.str());
         BlockingWaiter waiter;
@@ -361,7 +383,7 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
 
 // Runs the batch in a process of its own, to kill it the hard way.
 class Child {
-public:
+  public:
     Child(const std::string& url, const fs::path& folder) {
         const std::string program = ZAVOKET_BATCH_CHILD;
         const std::string where = folder.string();
@@ -388,7 +410,7 @@ public:
         return running;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 

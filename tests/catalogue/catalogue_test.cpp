@@ -9,7 +9,7 @@ namespace zavoket {
 namespace {
 
 class CatalogueTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { catalogue.fill(); }
     Catalogue catalogue;
 };

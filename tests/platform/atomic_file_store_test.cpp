@@ -16,10 +16,12 @@ namespace fs = std::filesystem;
 using test::listFolder;
 using test::readFile;
 
-std::vector<char> chars(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<char> chars(std::string_view text) {
+    return {text.begin(), text.end()};
+}
 
 class AtomicFileStoreTest : public ::testing::Test {
-protected:
+  protected:
     // Receives bytes in the folder and names the file path.
     std::error_code save(const fs::path& folder, const fs::path& path, std::string_view bytes) {
         std::error_code error;

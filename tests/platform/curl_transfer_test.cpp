@@ -20,7 +20,7 @@ const sample::Collection& collection() {
 }
 
 class CurlTransferTest : public ::testing::Test {
-protected:
+  protected:
     CurlTransferTest() : server(collection()), transfer(waiter, options()) {}
 
     static CurlTransferOptions options() {
@@ -147,15 +147,15 @@ TEST_F(CurlTransferTest, ABodyOverTheLimitIsRefused) {
         if (request.path != "/unsized") {
             return false;
         }
-        response.set_chunked_content_provider("video/mpeg", [](std::size_t offset,
-                                                               httplib::DataSink& sink) {
-            const std::string chunk(600, 'c');
-            if (offset >= 3000) {
-                sink.done();
-                return true;
-            }
-            return sink.write(chunk.data(), chunk.size());
-        });
+        response.set_chunked_content_provider("video/mpeg",
+                                              [](std::size_t offset, httplib::DataSink& sink) {
+                                                  const std::string chunk(600, 'c');
+                                                  if (offset >= 3000) {
+                                                      sink.done();
+                                                      return true;
+                                                  }
+                                                  return sink.write(chunk.data(), chunk.size());
+                                              });
         return true;
     });
     const auto none = [](std::int16_t) {};
@@ -188,7 +188,8 @@ TEST_F(CurlTransferTest, CancelEndsAFetchWhileTheServerStalls) {
         slow.cancel();
     });
     test::MemorySink nothing;
-    const FetchResult result = slow.fetch(server.baseUrl() + "stall", [](std::int16_t) {}, nothing);
+    const FetchResult result = slow.fetch(
+        server.baseUrl() + "stall", [](std::int16_t) {}, nothing);
     const auto returnedAt = std::chrono::steady_clock::now();
     closer.join();
     EXPECT_EQ(result.outcome, FetchOutcome::Cancelled);
@@ -204,8 +205,8 @@ namespace {
 
 TEST(CurlTransferFailureTest, AResetMidBodyIsATransportError) {
     test::RawServer server([](int socket, const std::string&) {
-        test::RawServer::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" +
-                                             std::string(1000, 'r'));
+        test::RawServer::sendAll(
+            socket, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(1000, 'r'));
         test::RawServer::reset(socket);
         return false;
     });
@@ -213,8 +214,8 @@ TEST(CurlTransferFailureTest, AResetMidBodyIsATransportError) {
     CurlTransfer transfer(waiter);
     States states;
     test::MemorySink sink;
-    const FetchResult result = transfer.fetch(server.baseUrl() + "1101/1101-A.jpg",
-                                              [&](std::int16_t s) { states.push_back(s); }, sink);
+    const FetchResult result = transfer.fetch(
+        server.baseUrl() + "1101/1101-A.jpg", [&](std::int16_t s) { states.push_back(s); }, sink);
     EXPECT_EQ(result.outcome, FetchOutcome::TransportError);
     EXPECT_NE(result.detail.find("reset"), std::string::npos) << result.detail;
     EXPECT_FALSE(sink.completed);
@@ -256,7 +257,7 @@ namespace {
 
 // Stands for a disk that fills up half way through a file.
 class FullDiskSink final : public BodySink {
-public:
+  public:
     bool restart() override { return true; }
     bool append(std::span<const char>) override { return false; }
     bool complete() override { return true; }

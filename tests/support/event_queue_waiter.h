@@ -12,7 +12,7 @@ namespace zavoket::test {
 // A waiter that also runs tasks posted from other threads, on the waiting thread: a window's
 // event loop in miniature, so that a test can "click" while a file is in transfer.
 class EventQueueWaiter final : public Waiter {
-public:
+  public:
     void post(std::function<void()> task) {
         {
             std::lock_guard lock(mutex_);
@@ -42,7 +42,7 @@ public:
         changed_.notify_one();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::function<void()>> tasks_;

@@ -8,7 +8,7 @@ namespace zavoket::test {
 
 // Keeps a body in memory, to look at what a fetch delivered.
 class MemorySink final : public BodySink {
-public:
+  public:
     bool restart() override {
         bytes.clear();
         ++restarts;

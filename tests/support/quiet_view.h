@@ -8,8 +8,9 @@ namespace zavoket::test {
 
 // A view for a batch that nobody watches: it only names the server and the folder.
 class QuietView final : public BatchView {
-public:
-    QuietView(std::string url, std::string folder) : url_(std::move(url)), dir_(std::move(folder)) {}
+  public:
+    QuietView(std::string url, std::string folder)
+        : url_(std::move(url)), dir_(std::move(folder)) {}
     void setLabel2Caption(const std::string& text) override { label2 = text; }
     void setLabel3Caption(const std::string& text) override { label3 = text; }
     void showLabel11() override {}
@@ -24,7 +25,7 @@ public:
     std::string label3;
     std::string sb;
 
-private:
+  private:
     std::string url_;
     std::string dir_;
 };

@@ -11,7 +11,7 @@ namespace zavoket::test {
 // connection reset in the middle of a body. It serves one connection at a time; the responder
 // answers each request on the socket and returns false to end the connection.
 class RawServer {
-public:
+  public:
     using Responder = std::function<bool(int socket, const std::string& path)>;
 
     explicit RawServer(Responder responder);
@@ -28,7 +28,7 @@ public:
     // Drops the connection with a reset instead of an orderly close.
     static void reset(int socket);
 
-private:
+  private:
     void serve();
 
     Responder responder_;

@@ -10,7 +10,7 @@ namespace zavoket::test {
 
 // The window as a batch sees it, keeping every text it was given.
 class RecordingView final : public BatchView {
-public:
+  public:
     void setLabel2Caption(const std::string& text) override {
         label2 = text;
         label2History.push_back(text);

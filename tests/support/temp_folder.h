@@ -9,7 +9,7 @@ namespace zavoket::test {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
-public:
+  public:
     // Under the system's temporary folder, or under base when one is given.
     explicit TempFolder(const std::filesystem::path& base = {});
     ~TempFolder();
@@ -19,7 +19,7 @@ public:
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
     [[nodiscard]] std::string str() const { return path_.string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

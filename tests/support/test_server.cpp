@@ -8,32 +8,32 @@ namespace zavoket::test {
 
 TestServer::TestServer(const sample::Collection& collection) {
     sample::serveCollection(server_, collection, {});
-    server_.set_pre_routing_handler([this](const httplib::Request& request,
-                                           httplib::Response& response) {
-        Fault fault;
-        std::function<void()> onHeld;
-        {
-            std::lock_guard lock(mutex_);
-            requests_.push_back({request.path, request.remote_port});
-            fault = fault_;
-            if (!holdPath_.empty() && request.path == holdPath_) {
-                onHeld = std::move(onHeld_);
-                holdPath_.clear();
-                holding_ = true;
+    server_.set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+            Fault fault;
+            std::function<void()> onHeld;
+            {
+                std::lock_guard lock(mutex_);
+                requests_.push_back({request.path, request.remote_port});
+                fault = fault_;
+                if (!holdPath_.empty() && request.path == holdPath_) {
+                    onHeld = std::move(onHeld_);
+                    holdPath_.clear();
+                    holding_ = true;
+                }
             }
-        }
-        if (onHeld) {
-            onHeld();
-            std::unique_lock lock(mutex_);
-            released_.wait_for(lock, std::chrono::seconds(10),
-                               [this] { return !holding_ || stopping_; });
-            holding_ = false;
-        }
-        if (fault && fault(request, response)) {
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+            if (onHeld) {
+                onHeld();
+                std::unique_lock lock(mutex_);
+                released_.wait_for(lock, std::chrono::seconds(10),
+                                   [this] { return !holding_ || stopping_; });
+                holding_ = false;
+            }
+            if (fault && fault(request, response)) {
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) {
         throw std::runtime_error("the test server cannot listen");
@@ -51,7 +51,9 @@ TestServer::~TestServer() {
     thread_.join();
 }
 
-std::string TestServer::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+std::string TestServer::baseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/";
+}
 
 void TestServer::setFault(Fault fault) {
     std::lock_guard lock(mutex_);

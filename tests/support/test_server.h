@@ -18,7 +18,7 @@ namespace zavoket::test {
 // An HTTP server on 127.0.0.1 in the test's own process, serving a sample collection, with
 // hooks to hold a response and to answer some requests with a fault instead.
 class TestServer {
-public:
+  public:
     struct Request {
         std::string path;
         int remotePort = 0;
@@ -48,7 +48,7 @@ public:
     // Blocks a server thread for at most limit, or until the server goes away.
     void stall(std::chrono::milliseconds limit);
 
-private:
+  private:
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;

@@ -9,15 +9,17 @@
 
 namespace {
 
-const char* const kPictures[] = {"zavoket", "globe", "floppy", "folder_open", "folder_closed",
-                                 "folder_open_paper"};
+const char* const kPictures[] = {"zavoket",     "globe",         "floppy",
+                                 "folder_open", "folder_closed", "folder_open_paper"};
 
 std::uint16_t read16(const QByteArray& bytes, int at) {
     return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
                                       (static_cast<unsigned char>(bytes[at + 1]) << 8));
 }
 
-QString iconPath(const char* name) { return QString(":/artwork/%1.ico").arg(name); }
+QString iconPath(const char* name) {
+    return QString(":/artwork/%1.ico").arg(name);
+}
 
 TEST(ArtworkTest, EveryIconHoldsA32And16PixelImageIn16Colours) {
     for (const char* name : kPictures) {

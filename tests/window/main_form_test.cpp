@@ -37,7 +37,7 @@ const sample::Collection& collection() {
 }
 
 class MainFormTest : public ::testing::Test {
-protected:
+  protected:
     MainFormTest() : server(collection()) {
         MainFormOptions options;
         options.baseUrl = server.baseUrl();
@@ -137,7 +137,8 @@ TEST_F(MainFormTest, EveryControlStandsWhereTheDesignPutsIt) {
         SCOPED_TRACE(control.name);
         auto* widget = child<QWidget>(control.name);
         ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(), QRect(control.left, control.top, control.width, control.height));
+        EXPECT_EQ(widget->geometry(),
+                  QRect(control.left, control.top, control.width, control.height));
         EXPECT_EQ(widget->isVisibleTo(form.get()), control.visible);
         if (control.text == nullptr) {
             continue;
@@ -184,9 +185,11 @@ TEST_F(MainFormTest, BandsBoxesAndButtonsHaveTheirColours) {
 TEST_F(MainFormTest, DrawnControlsOverlapInTheDesignOrder) {
     // Later siblings are drawn in front.
     const QObjectList& children = form->children();
-    auto place = [&](const char* name) { return children.indexOf(form->findChild<QObject*>(name)); };
-    const char* backToFront[] = {"Label1", "Label2", "Image3", "Image1", "Image2", "Image4",
-                                 "Image5", "Label3", "Label5", "Label4", "Label6", "Label7",
+    auto place = [&](const char* name) {
+        return children.indexOf(form->findChild<QObject*>(name));
+    };
+    const char* backToFront[] = {"Label1", "Label2", "Image3",  "Image1", "Image2", "Image4",
+                                 "Image5", "Label3", "Label5",  "Label4", "Label6", "Label7",
                                  "Label8", "Label9", "Label10", "Label11"};
     for (std::size_t i = 1; i < std::size(backToFront); ++i) {
         EXPECT_LT(place(backToFront[i - 1]), place(backToFront[i])) << backToFront[i];
@@ -308,8 +311,11 @@ TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheDestination) {
     ASSERT_EQ(fileList()->count(), 1);
     EXPECT_EQ(fileList()->item(0)->text(), "old.jpg");
     // The open path stays listed above the subfolders, so the user can climb back up.
-    EXPECT_EQ(dir()->findItems(QString::fromStdString(folder.path().filename().string()),
-                               Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
+    EXPECT_EQ(dir()
+                  ->findItems(QString::fromStdString(folder.path().filename().string()),
+                              Qt::MatchExactly | Qt::MatchRecursive)
+                  .size(),
+              1);
 }
 
 TEST_F(MainFormTest, AFolderOpenedDuringARunReceivesTheRemainingFiles) {
@@ -363,9 +369,7 @@ TEST_F(MainFormTest, PickingAVolumeOpensItsRootAndAVanishedOneChangesNothing) {
 
 TEST_F(MainFormTest, TheDiskMovesDuringARunAndKeepsItsPlaceBetweenRuns) {
     const int designLeft = label("Image3")->x();
-    during(1, [this] {
-        QTimer::singleShot(700, form.get(), [this] { server.release(); });
-    });
+    during(1, [this] { QTimer::singleShot(700, form.get(), [this] { server.release(); }); });
     click("CGet");
     const int afterFirst = label("Image3")->x();
     EXPECT_GT(afterFirst, designLeft);  // three ticks or so while file 2 was held

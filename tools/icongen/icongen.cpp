@@ -9,8 +9,8 @@
 // are comments.
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -26,10 +26,10 @@ struct Colour {
 
 // The palette's order is the file's palette order; index 0 (black) also fills transparent pixels.
 constexpr Colour kPalette[16] = {
-    {'k', 0, 0, 0},       {'r', 128, 0, 0},   {'g', 0, 128, 0},     {'o', 128, 128, 0},
-    {'n', 0, 0, 128},     {'p', 128, 0, 128}, {'t', 0, 128, 128},   {'s', 192, 192, 192},
-    {'d', 128, 128, 128}, {'R', 255, 0, 0},   {'G', 0, 255, 0},     {'Y', 255, 255, 0},
-    {'B', 0, 0, 255},     {'M', 255, 0, 255}, {'C', 0, 255, 255},   {'w', 255, 255, 255},
+    {'k', 0, 0, 0},       {'r', 128, 0, 0},   {'g', 0, 128, 0},   {'o', 128, 128, 0},
+    {'n', 0, 0, 128},     {'p', 128, 0, 128}, {'t', 0, 128, 128}, {'s', 192, 192, 192},
+    {'d', 128, 128, 128}, {'R', 255, 0, 0},   {'G', 0, 255, 0},   {'Y', 255, 255, 0},
+    {'B', 0, 0, 255},     {'M', 255, 0, 255}, {'C', 0, 255, 255}, {'w', 255, 255, 255},
 };
 
 struct Image {
@@ -83,7 +83,8 @@ std::string bitmap(const Image& image) {
         for (int x = 0; x < n; ++x) {
             const char key = image.rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)];
             const int index = key == '.' ? 0 : paletteIndex(key);
-            row[static_cast<std::size_t>(x / 2)] |= static_cast<char>(x % 2 == 0 ? index << 4 : index);
+            row[static_cast<std::size_t>(x / 2)] |=
+                static_cast<char>(x % 2 == 0 ? index << 4 : index);
         }
         out += row;
     }

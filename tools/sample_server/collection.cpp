@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -33,7 +33,9 @@ std::uint64_t hashName(const std::string& name, std::uint64_t seed) {
 }
 
 // Uniform in [0, 1) from a hash.
-double unit(std::uint64_t h) { return static_cast<double>(h >> 11) * 0x1.0p-53; }
+double unit(std::uint64_t h) {
+    return static_cast<double>(h >> 11) * 0x1.0p-53;
+}
 
 // 5 x 7 glyphs, one byte a row, the top five bits used.
 const std::array<std::uint8_t, 7>* glyph(char c) {
@@ -107,7 +109,8 @@ std::vector<char> renderJpeg(const std::string& text, int width, int height, std
             int jitter = 0;
             if (noise > 0) {
                 state = splitmix(state);
-                jitter = static_cast<int>(state % static_cast<std::uint64_t>(2 * noise + 1)) - noise;
+                jitter =
+                    static_cast<int>(state % static_cast<std::uint64_t>(2 * noise + 1)) - noise;
             }
             unsigned char* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 3];
             p[0] = static_cast<unsigned char>(std::clamp(red + jitter, 0, 255));
@@ -117,8 +120,8 @@ std::vector<char> renderJpeg(const std::string& text, int width, int height, std
     }
     // The text in white, as large as fits across the middle.
     const int cell = 6;
-    const int scale = std::max(1, std::min(width / (static_cast<int>(text.size()) * cell + 2),
-                                           height / 9));
+    const int scale =
+        std::max(1, std::min(width / (static_cast<int>(text.size()) * cell + 2), height / 9));
     const int left = (width - static_cast<int>(text.size()) * cell * scale) / 2;
     const int top = (height - 7 * scale) / 2;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -214,8 +217,8 @@ Collection::Collection(Profile profile, std::uint64_t seed) : seed_(seed) {
                     break;
                 case Profile::Full:
                     // Mean about 3.5 MB, so that the collection comes to about 450 MB.
-                    length = 1'000'000 + static_cast<std::uint64_t>(
-                                             std::pow(unit(h), 1.35) * 6'000'000.0);
+                    length = 1'000'000 +
+                             static_cast<std::uint64_t>(std::pow(unit(h), 1.35) * 6'000'000.0);
                     break;
             }
         }
@@ -291,8 +294,8 @@ void Collection::writeTo(const std::string& folder) const {
         std::filesystem::create_directories(path.parent_path());
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         for (std::uint64_t offset = 0; offset < length(i);) {
-            const auto n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(chunk.size(), length(i) - offset));
+            const auto n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), length(i) - offset));
             read(i, offset, std::span<char>(chunk.data(), n));
             out.write(chunk.data(), static_cast<std::streamsize>(n));
             offset += n;

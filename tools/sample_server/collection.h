@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zavoket::sample {
@@ -19,7 +19,7 @@ enum class Profile {
 // JPEG images showing their item number, the clips are MPEG-flavoured noise. Clip bytes are
 // computed on demand, so the full collection never sits in memory.
 class Collection {
-public:
+  public:
     Collection(Profile profile, std::uint64_t seed);
 
     [[nodiscard]] std::size_t size() const { return names_.size(); }
@@ -39,7 +39,7 @@ public:
     // Writes every item to folder/FOLDER/NAME, so another server can serve the collection.
     void writeTo(const std::string& folder) const;
 
-private:
+  private:
     std::uint64_t seed_;
     std::vector<std::string> names_;
     std::vector<std::uint64_t> lengths_;

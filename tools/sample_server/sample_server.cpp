@@ -1,7 +1,7 @@
 #include "sample_server.h"
 
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <thread>
 
 namespace zavoket::sample {
@@ -32,9 +32,9 @@ void serveCollection(httplib::Server& server, const Collection& collection, Serv
                 collection.read(item, offset, chunk);
                 if (options.bytesPerSecond > 0) {
                     // Hold back until this chunk fits under the rate since the response began.
-                    const auto due = started + std::chrono::microseconds(
-                                                   (offset + chunk.size()) * 1'000'000 /
-                                                   options.bytesPerSecond);
+                    const auto due =
+                        started + std::chrono::microseconds((offset + chunk.size()) * 1'000'000 /
+                                                            options.bytesPerSecond);
                     std::this_thread::sleep_until(due);
                 }
                 return sink.write(chunk.data(), chunk.size());
