@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     zavoket::MainFormOptions options;
     options.baseUrl = url;
-    options.flushFiles = flush;
+    options.files.flush = flush;
     options.endProgram = [] {};
     zavoket::MainForm form(std::move(options));
     form.show();

@@ -3,6 +3,7 @@
 #include <exception>
 #include <memory>
 
+#include "batch/body_check.h"
 #include "batch/state_messages.h"
 
 namespace zavoket {
@@ -83,7 +84,8 @@ bool BatchRun::downloadOne(std::size_t index) {
     std::error_code createError;
     std::unique_ptr<IncomingFile> incoming = store_.create(view_.dirPath(), createError);
     DiscardingSink nowhere;
-    BodySink& sink = incoming ? static_cast<BodySink&>(*incoming) : nowhere;
+    CatalogueBodyCheck sink(incoming ? static_cast<BodySink&>(*incoming) : nowhere,
+                            name.ends_with(".jpg"));
     FetchResult result;
     try {
         result = transfer_.fetch(
@@ -96,8 +98,9 @@ bool BatchRun::downloadOne(std::size_t index) {
         return false;
     }
 
-    // Only a complete 200 response gets a name: a failed fetch or an error page must never
-    // stand under the file's name, nor replace a good copy from an earlier batch.
+    // Only a complete 200 response that can be the file gets a name: a failed fetch, an error
+    // page or a portal's page must never stand under the file's name, nor replace a good copy
+    // from an earlier batch.
     bool saved = false;
     if (result.outcome == FetchOutcome::Received && incoming) {
         // The folder is read again: one opened during the transfer receives this file. The

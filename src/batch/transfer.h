@@ -4,6 +4,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace zavoket {
 
@@ -27,8 +28,9 @@ struct FetchResult {
 class BodySink {
   public:
     virtual ~BodySink() = default;
-    // The body of a 200 response begins: whatever came before is dropped.
-    [[nodiscard]] virtual bool restart() = 0;
+    // The body of a 200 response begins: whatever came before is dropped. contentType is what
+    // the server declared, empty when it declared nothing.
+    [[nodiscard]] virtual bool restart(std::string_view contentType) = 0;
     [[nodiscard]] virtual bool append(std::span<const char> bytes) = 0;
     // The body is whole; the sink makes it durable before the fetch reports it received.
     [[nodiscard]] virtual bool complete() = 0;
@@ -53,7 +55,7 @@ class Transfer {
 // A sink that keeps nothing, for a body that has nowhere to go.
 class DiscardingSink final : public BodySink {
   public:
-    bool restart() override { return true; }
+    bool restart(std::string_view) override { return true; }
     bool append(std::span<const char>) override { return true; }
     bool complete() override { return false; }
 };

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -24,6 +25,61 @@ constexpr std::uint64_t kWriteBackStep = 256 << 10;
 
 std::error_code lastError() {
     return {errno, std::generic_category()};
+}
+
+// The temporary names on disk right now, for an ending that has no time for destructors.
+// Written by the threads that create and rename files, read by a signal handler: fixed storage
+// and lock-free atomics only.
+struct TemporaryNameSlot {
+    std::atomic<bool> taken{false};
+    std::atomic<int> folder{-1};  // set last, once the name is in place
+    char name[64] = {};
+};
+std::array<TemporaryNameSlot, 16> temporaryNames;
+
+// Notes a temporary name for as long as it lives.
+class TemporaryNameNote {
+  public:
+    TemporaryNameNote() = default;
+    TemporaryNameNote(int folder, const std::string& name) {
+        for (auto& slot : temporaryNames) {
+            bool expected = false;
+            if (name.size() < sizeof(slot.name) &&
+                slot.taken.compare_exchange_strong(expected, true)) {
+                std::memcpy(slot.name, name.c_str(), name.size() + 1);
+                slot.folder.store(folder, std::memory_order_release);
+                slot_ = &slot;
+                return;
+            }
+        }
+    }
+    ~TemporaryNameNote() { release(); }
+    TemporaryNameNote(const TemporaryNameNote&) = delete;
+    TemporaryNameNote& operator=(const TemporaryNameNote&) = delete;
+    TemporaryNameNote(TemporaryNameNote&& other) noexcept
+        : slot_(std::exchange(other.slot_, nullptr)) {}
+    TemporaryNameNote& operator=(TemporaryNameNote&& other) noexcept {
+        release();
+        slot_ = std::exchange(other.slot_, nullptr);
+        return *this;
+    }
+
+    void release() {
+        if (slot_ != nullptr) {
+            slot_->folder.store(-1, std::memory_order_release);
+            slot_->taken.store(false, std::memory_order_release);
+            slot_ = nullptr;
+        }
+    }
+
+  private:
+    TemporaryNameSlot* slot_ = nullptr;
+};
+
+extern "C" void endOnSignal(int signal) {
+    removeTemporaryNames();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
 }
 
 std::string temporaryName() {
@@ -65,7 +121,11 @@ class TempFile final : public IncomingFile {
         : dir_(std::move(dir)),
           file_(std::move(file)),
           tempName_(std::move(tempName)),
-          flush_(flush) {}
+          flush_(flush) {
+        if (!tempName_.empty()) {
+            note_ = TemporaryNameNote(dir_.get(), tempName_);
+        }
+    }
 
     ~TempFile() override {
         if (!tempName_.empty()) {
@@ -75,14 +135,19 @@ class TempFile final : public IncomingFile {
 
     // Opens a file in the folder that has no name yet, or, where the file system cannot do
     // that, one under a fresh temporary name.
-    static std::unique_ptr<TempFile> open(const std::string& folder, bool flush,
+    static std::unique_ptr<TempFile> open(const std::string& folder, FileStoreOptions options,
                                           std::error_code& error) {
         UniqueFd dir = openFolder(folder);
         if (!dir) {
             error = lastError();
             return nullptr;
         }
-        UniqueFd file(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        UniqueFd file;
+        if (options.unnamedFiles) {
+            file.reset(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        } else {
+            errno = EOPNOTSUPP;
+        }
         std::string tempName;
         if (!file && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
             for (int attempt = 0; attempt < 16 && !file; ++attempt) {
@@ -99,10 +164,10 @@ class TempFile final : public IncomingFile {
             return nullptr;
         }
         return std::make_unique<TempFile>(std::move(dir), std::move(file), std::move(tempName),
-                                          flush);
+                                          options.flush);
     }
 
-    bool restart() override {
+    bool restart(std::string_view) override {
         if (written_ == 0) {
             return true;  // the usual case: nothing came before
         }
@@ -166,6 +231,7 @@ class TempFile final : public IncomingFile {
                 }
                 return lastError();
             }
+            const TemporaryNameNote note(target, temp);
             if (::renameat(target, temp.c_str(), target, name.c_str()) != 0) {
                 const std::error_code error = lastError();
                 ::unlinkat(target, temp.c_str(), 0);
@@ -181,13 +247,14 @@ class TempFile final : public IncomingFile {
             return lastError();
         }
         tempName_.clear();
+        note_.release();
         return {};
     }
 
     // The destination is on another volume than the one the file was received on.
     std::error_code copyInto(const std::string& folder, const std::string& path) {
         std::error_code error;
-        auto copy = TempFile::open(folder, flush_, error);
+        auto copy = TempFile::open(folder, {.flush = flush_, .unnamedFiles = true}, error);
         if (!copy) {
             return error;
         }
@@ -214,13 +281,15 @@ class TempFile final : public IncomingFile {
     UniqueFd dir_;
     UniqueFd file_;
     std::string tempName_;  // set only where the file system has no unnamed files
+    TemporaryNameNote note_;
     bool flush_;
     std::uint64_t written_ = 0;
     std::uint64_t flushedUpTo_ = 0;
 };
 
-// A temporary name stands in a folder only for the instant between linking a finished file in
-// and renaming it over the old one; a process killed right then leaves it behind. Its process
+// A temporary name stands in a folder while a file is received where the file system has no
+// unnamed files, and for the instant between linking a finished file in and renaming it over
+// the old one; a process killed outright leaves it behind. Its process
 // id is in the name: those of processes that are gone are removed.
 void removeLeftovers(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
@@ -253,7 +322,25 @@ std::unique_ptr<IncomingFile> AtomicFileStore::create(const std::string& folder,
         removeLeftovers(folder);
         cleanedFolder_ = folder;
     }
-    return TempFile::open(folder, flush_, error);
+    return TempFile::open(folder, options_, error);
+}
+
+void removeTemporaryNames() noexcept {
+    for (auto& slot : temporaryNames) {
+        const int folder = slot.folder.load(std::memory_order_acquire);
+        if (folder >= 0) {
+            ::unlinkat(folder, slot.name, 0);
+        }
+    }
+}
+
+void removeTemporaryNamesOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = &endOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 }  // namespace zavoket

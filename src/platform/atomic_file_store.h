@@ -13,10 +13,16 @@ namespace zavoket {
 //
 // create() and commit() are for the batch's thread; the body calls of an IncomingFile for the
 // transfer's thread while a fetch is under way.
+struct FileStoreOptions {
+    bool flush = true;  // false skips the flushes to disk: only for measuring what they cost
+    // false receives every file under a temporary name, as on file systems that have no
+    // unnamed files (exFAT and FAT: USB sticks, SD cards).
+    bool unnamedFiles = true;
+};
+
 class AtomicFileStore final : public FileStore {
   public:
-    // flush = false skips the flushes to disk: only for measuring what they cost.
-    explicit AtomicFileStore(bool flush = true) : flush_(flush) {}
+    explicit AtomicFileStore(FileStoreOptions options = {}) : options_(options) {}
 
     // The first time a folder is used, it also clears away what a killed run of the program
     // may have left there: a file under a temporary name that was about to replace another.
@@ -24,11 +30,19 @@ class AtomicFileStore final : public FileStore {
                                                        std::error_code& error) override;
 
   private:
-    bool flush_;
+    FileStoreOptions options_;
     std::string cleanedFolder_;
 };
 
-// Names of the form the store gives a file for the moment it replaces another.
+// Names of the form the store gives a file while it is received or replaces another.
 [[nodiscard]] bool isStoreTemporaryName(const std::string& name);
+
+// Takes away, there and then, every temporary name the store has on disk: for an ending that
+// leaves no time for anything else. Safe in a signal handler.
+void removeTemporaryNames() noexcept;
+
+// SIGTERM, SIGINT and SIGHUP end the process as closing the window does: the temporary names
+// go, and nothing more is written.
+void removeTemporaryNamesOnSignals();
 
 }  // namespace zavoket

@@ -48,10 +48,15 @@ void globalInit() {
     });
 }
 
+// An error page or a redirect has no use for a larger body: past this the fetch ends, so an
+// endless one cannot hold the batch.
+constexpr std::uint64_t kMaxOtherBodyBytes = 1 << 20;
+
 // Failures where the client gave up by its own rule, not because the connection broke.
 bool isRefusal(CURLcode code) {
     return code == CURLE_TOO_MANY_REDIRECTS || code == CURLE_UNSUPPORTED_PROTOCOL ||
-           code == CURLE_FILESIZE_EXCEEDED || code == CURLE_URL_MALFORMAT;
+           code == CURLE_FILESIZE_EXCEEDED || code == CURLE_URL_MALFORMAT ||
+           code == CURLE_BAD_CONTENT_ENCODING;
 }
 
 }  // namespace
@@ -83,8 +88,10 @@ struct CurlTransfer::Impl {
     bool socketOpened = false;
     bool responseStarted = false;
     bool tooLarge = false;
+    bool otherTooLarge = false;  // an error or redirect body over its own limit
     bool sinkFailed = false;
-    bool bodyWanted = false;  // the response coming in is a 200: its body goes to the sink
+    bool bodyWanted = false;   // the response coming in is a 200: its body goes to the sink
+    bool redirecting = false;  // the response coming in is a redirect, read by libcurl itself
     std::uint64_t received = 0;
     BodySink* sink = nullptr;
     std::vector<std::int16_t> heldClose;  // close states seen while the response came in
@@ -193,6 +200,7 @@ struct CurlTransfer::Impl {
         const std::string_view line(data, size * count);
         if (line.starts_with("HTTP/")) {
             impl->bodyWanted = false;
+            impl->redirecting = false;
             impl->responseStarted = true;
             impl->post(kReceiving);
         } else if (line == "\r\n" || line == "\n") {
@@ -207,8 +215,16 @@ struct CurlTransfer::Impl {
                 return 0;
             }
             impl->bodyWanted = status == 200;
+            impl->redirecting = status / 100 == 3;
             impl->received = 0;
-            if (impl->bodyWanted && !impl->sink->restart()) {
+            if (!impl->bodyWanted && length > 0 &&
+                static_cast<std::uint64_t>(length) > kMaxOtherBodyBytes) {
+                impl->otherTooLarge = true;
+                return 0;
+            }
+            const char* type = nullptr;
+            curl_easy_getinfo(impl->easy.get(), CURLINFO_CONTENT_TYPE, &type);
+            if (impl->bodyWanted && !impl->sink->restart(type != nullptr ? type : "")) {
                 impl->sinkFailed = true;
                 return 0;
             }
@@ -219,10 +235,15 @@ struct CurlTransfer::Impl {
     static size_t onBody(char* data, size_t size, size_t count, void* self) {
         auto* impl = static_cast<Impl*>(self);
         const size_t n = size * count;
-        if (!impl->bodyWanted) {
-            return n;  // an error page or a redirect's own body: read and let go
-        }
         impl->received += n;
+        if (!impl->bodyWanted) {
+            // An error page: read and let go, up to its limit.
+            if (impl->received > kMaxOtherBodyBytes) {
+                impl->otherTooLarge = true;
+                return 0;
+            }
+            return n;
+        }
         if (impl->received > impl->options.maxBodyBytes) {
             impl->tooLarge = true;
             return 0;
@@ -234,8 +255,14 @@ struct CurlTransfer::Impl {
         return n;
     }
 
-    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Impl*>(self)->cancelled.load() ? 1 : 0;
+    static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+        auto* impl = static_cast<Impl*>(self);
+        // A redirect's body is read by libcurl itself and never reaches onBody.
+        if (impl->redirecting && static_cast<std::uint64_t>(now) > kMaxOtherBodyBytes) {
+            impl->otherTooLarge = true;
+            return 1;
+        }
+        return impl->cancelled.load() ? 1 : 0;
     }
 };
 
@@ -252,6 +279,9 @@ void CurlTransfer::Impl::configure() {
                      static_cast<long>(options.connectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.idleTimeout.count()));
+    // Asks for the file as it is; a server that encodes it all the same has it decoded here,
+    // and one whose encoding cannot be decoded fails the fetch, so nothing encoded is saved.
+    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "identity");
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
@@ -336,6 +366,10 @@ FetchResult CurlTransfer::Impl::outcome(CURLcode code) {
         post(kResponseReceived);
         flushHeld();
         post(kCompleted);
+    } else if (otherTooLarge) {
+        flushHeld();
+        result.outcome = FetchOutcome::HttpError;
+        result.detail = "the server's answer is larger than any error page needs";
     } else if (sinkFailed) {
         flushHeld();
         result.outcome = FetchOutcome::SinkFailed;
@@ -399,8 +433,10 @@ FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onS
     impl.socketOpened = false;
     impl.responseStarted = false;
     impl.tooLarge = false;
+    impl.otherTooLarge = false;
     impl.sinkFailed = false;
     impl.bodyWanted = false;
+    impl.redirecting = false;
     impl.sink = &sink;
     impl.heldClose.clear();
 

@@ -13,6 +13,8 @@
 #include <chrono>
 #include <optional>
 
+#include "platform/atomic_file_store.h"
+
 namespace zavoket {
 namespace {
 
@@ -50,6 +52,10 @@ std::optional<QStringList> fileNames(const QString& path) {
     }
     QStringList names;
     while (const dirent* entry = ::readdir(dir)) {
+        // A file still being received is the program's own business, not one of the user's.
+        if (isStoreTemporaryName(entry->d_name)) {
+            continue;
+        }
         bool isFile = entry->d_type == DT_REG;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat info {};

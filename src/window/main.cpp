@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 
+#include "platform/atomic_file_store.h"
 #include "window/main_form.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    zavoket::removeTemporaryNamesOnSignals();
     zavoket::MainFormOptions options;
     options.baseUrl = ZAVOKET_BASE_URL;
     // Closing ends the process there and then, even from inside a transfer: nothing more runs.

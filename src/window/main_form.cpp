@@ -111,7 +111,7 @@ MainForm::MainForm(MainFormOptions options, QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       options_(std::move(options)),
       transfer_(waiter_, options_.transfer),
-      store_(options_.flushFiles),
+      store_(options_.files),
       batch_(catalogue_, static_cast<BatchView&>(*this), transfer_, store_) {
     buildControls();
     load();
@@ -279,6 +279,7 @@ void MainForm::closeNow() {
     // Nothing of the batch may run after this, not even the write of the file in transfer.
     batch_.terminate();
     transfer_.cancel();
+    removeTemporaryNames();
     hide();
     if (options_.endProgram) {
         options_.endProgram();

@@ -28,7 +28,7 @@ struct MainFormOptions {
     CurlTransferOptions transfer;
     // Ends the process at once. Tests replace it to see the ending happen.
     std::function<void()> endProgram;
-    bool flushFiles = true;  // off only to measure what flushing costs
+    FileStoreOptions files;
 };
 
 // The one window. It owns the batch and is its view: every control the batch and the

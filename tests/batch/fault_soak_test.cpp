@@ -19,6 +19,8 @@
 #include <random>
 #include <thread>
 
+#include <zlib.h>
+
 #include "batch/batch_run.h"
 #include "batch/state_messages.h"
 #include "platform/atomic_file_store.h"
@@ -48,6 +50,14 @@ enum class Behaviour {
     Reset,
     Silence,
     SlowDrip,
+    Portal,
+    WebPage,
+    EmptyOk,
+    Markup,
+    TextBody,
+    NotAJpeg,
+    Gzip,
+    EndlessNotFound,
 };
 
 const char* nameOf(Behaviour b) {
@@ -61,7 +71,15 @@ const char* nameOf(Behaviour b) {
                                          "chunks cut",
                                          "reset",
                                          "silence",
-                                         "slow drip"};
+                                         "slow drip",
+                                         "302 to a portal's page",
+                                         "200 text/html",
+                                         "empty 200",
+                                         "200 starting with <",
+                                         "200 starting with a blank",
+                                         ".jpg without its marker",
+                                         "unasked gzip",
+                                         "endless 404 or 302"};
     return kNames[static_cast<int>(b)];
 }
 
@@ -70,8 +88,9 @@ bool breaksTheConnection(Behaviour b) {
            b == Behaviour::Reset || b == Behaviour::Silence;
 }
 
-bool deliversTheFile(Behaviour b) {
-    return b == Behaviour::Ok || b == Behaviour::RedirectToFile || b == Behaviour::SlowDrip;
+bool deliversTheFile(Behaviour b, bool picture) {
+    return b == Behaviour::Ok || b == Behaviour::RedirectToFile || b == Behaviour::SlowDrip ||
+           b == Behaviour::Gzip || (b == Behaviour::NotAJpeg && !picture);
 }
 
 // How often each behaviour is drawn, per thousand requests. Batches come in three kinds, so
@@ -82,7 +101,15 @@ std::vector<std::pair<Behaviour, int>> weightsFor(int kind) {
     switch (kind) {
         case 0:
             // Silence costs the whole idle limit each time: it is drawn sparingly.
-            return {{B::Ok, 818},
+            return {{B::Ok, 754},
+                    {B::Portal, 8},
+                    {B::WebPage, 8},
+                    {B::EmptyOk, 8},
+                    {B::Markup, 8},
+                    {B::TextBody, 8},
+                    {B::NotAJpeg, 8},
+                    {B::Gzip, 8},
+                    {B::EndlessNotFound, 8},
                     {B::NotFound, 25},
                     {B::ServerError, 25},
                     {B::RedirectToFile, 25},
@@ -94,9 +121,13 @@ std::vector<std::pair<Behaviour, int>> weightsFor(int kind) {
                     {B::Silence, 2},
                     {B::SlowDrip, 20}};
         case 1:
-            return {{B::Ok, 930},         {B::NotFound, 20},
+            return {{B::Ok, 858},         {B::NotFound, 20},
                     {B::ServerError, 15}, {B::RedirectToNothing, 10},
-                    {B::NoContent, 10},   {B::SlowDrip, 15}};
+                    {B::NoContent, 10},   {B::SlowDrip, 15},
+                    {B::Portal, 9},       {B::WebPage, 9},
+                    {B::EmptyOk, 9},      {B::Markup, 9},
+                    {B::TextBody, 9},     {B::NotAJpeg, 9},
+                    {B::Gzip, 9},         {B::EndlessNotFound, 9}};
         default:
             return {{B::Ok, 960}, {B::RedirectToFile, 25}, {B::SlowDrip, 15}};
     }
@@ -106,6 +137,20 @@ std::string text(const std::vector<char>& bytes) {
     return {bytes.begin(), bytes.end()};
 }
 
+std::string gzipped(const std::string& bytes) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, bytes.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
 // Serves the collection with one behaviour drawn per request for a catalogue file.
 class SoakServer {
   public:
@@ -113,6 +158,13 @@ class SoakServer {
         : collection_(collection),
           random_(seed),
           weights_(weightsFor(kind)),
+          portal_(
+              [](int socket, const std::string&) {
+                  RawServer::sendAll(
+                      socket, header("200 OK", 27, "text/html") + "<html>Please log in.</html>");
+                  return true;
+              },
+              "127.0.0.2"),
           raw_([this](int socket, const std::string& path) { return respond(socket, path); }) {}
 
     [[nodiscard]] std::string baseUrl() const { return raw_.baseUrl(); }
@@ -120,6 +172,8 @@ class SoakServer {
     [[nodiscard]] const std::vector<std::pair<std::size_t, Behaviour>>& drawn() const {
         return drawn_;
     }
+    // The most an endless error page got to send before the client left.
+    [[nodiscard]] std::size_t endlessBytes() const { return endlessBytes_; }
 
   private:
     Behaviour draw() {
@@ -137,9 +191,10 @@ class SoakServer {
         return Behaviour::Ok;
     }
 
-    static std::string header(const char* status, std::size_t length) {
-        return std::string("HTTP/1.1 ") + status + "\r\nContent-Length: " + std::to_string(length) +
-               "\r\n\r\n";
+    static std::string header(const char* status, std::size_t length,
+                              const std::string& fields = "application/octet-stream") {
+        return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: " + fields +
+               "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
     }
 
     // Waits, for at most three seconds, until the client gives up and closes.
@@ -209,6 +264,54 @@ class SoakServer {
                 RawServer::sendAll(socket, header("200 OK", body.size()) + half);
                 waitForClientToLeave(socket);
                 return false;
+            case Behaviour::Portal:
+                RawServer::sendAll(socket, "HTTP/1.1 302 Found\r\nLocation: " + portal_.baseUrl() +
+                                               "login?from=" + path +
+                                               "\r\nContent-Length: 0\r\n\r\n");
+                return true;
+            case Behaviour::WebPage:
+                RawServer::sendAll(socket, header("200 OK", body.size(), "text/html") + body);
+                return true;
+            case Behaviour::EmptyOk:
+                RawServer::sendAll(socket, header("200 OK", 0));
+                return true;
+            case Behaviour::Markup:
+            case Behaviour::TextBody: {
+                const std::string page = std::string(behaviour == Behaviour::Markup ? "" : "\r\n") +
+                                         "<!DOCTYPE html><title>Blocked</title>";
+                RawServer::sendAll(socket, header("200 OK", page.size()) + page);
+                return true;
+            }
+            case Behaviour::NotAJpeg: {
+                const bool picture =
+                    collection_.name(static_cast<std::size_t>(found)).ends_with(".jpg");
+                const std::string served = picture ? "GIF89a" + body : body;
+                RawServer::sendAll(socket, header("200 OK", served.size(), "image/jpeg") + served);
+                return true;
+            }
+            case Behaviour::Gzip: {
+                const std::string packed = gzipped(body);
+                RawServer::sendAll(socket, header("200 OK", packed.size(),
+                                                  "video/mpeg\r\nContent-Encoding: gzip") +
+                                               packed);
+                return true;
+            }
+            case Behaviour::EndlessNotFound: {
+                // An error page, or a redirect to the file whose own body never ends. Bounded
+                // here, so a client that never gives up still ends the test.
+                const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+                std::size_t sent = 0;
+                const std::string start =
+                    found % 2 == 0 ? "HTTP/1.1 404 Not Found\r\n"
+                                   : "HTTP/1.1 302 Found\r\nLocation: /file" + path + "\r\n";
+                if (RawServer::sendAll(socket, start + "Transfer-Encoding: chunked\r\n\r\n")) {
+                    while (sent < (std::size_t{64} << 20) && RawServer::sendAll(socket, chunk)) {
+                        sent += chunk.size();
+                    }
+                }
+                endlessBytes_ = std::max(endlessBytes_, sent);
+                return false;
+            }
             case Behaviour::SlowDrip: {
                 RawServer::sendAll(socket, header("200 OK", body.size()));
                 const std::size_t step = body.size() / 3 + 1;
@@ -226,6 +329,8 @@ class SoakServer {
     std::mt19937_64 random_;
     std::vector<std::pair<Behaviour, int>> weights_;
     std::vector<std::pair<std::size_t, Behaviour>> drawn_;
+    std::size_t endlessBytes_ = 0;
+    RawServer portal_;
     RawServer raw_;  // last: it stops before what it uses goes
 };
 
@@ -239,12 +344,14 @@ fs::path soakBase() {
 }
 
 struct Destination {
-    test::TempFolder folder{soakBase()};
+    test::TempFolder folder;
     test::TempFolder outside{soakBase()};
     std::map<std::string, std::string> old;  // catalogue name -> old bytes
-    std::string linkName;
+    std::string linkName;                    // empty where the file system has no links (exFAT)
 
-    Destination(const Catalogue& catalogue, std::mt19937_64& random) {
+    Destination(const Catalogue& catalogue, std::mt19937_64& random,
+                const fs::path& base = soakBase())
+        : folder(base) {
         std::uniform_int_distribution<std::size_t> pick(0, Catalogue::kSize - 1);
         for (int i = 0; i < 30; ++i) {
             const std::string& name = catalogue.localName(pick(random));
@@ -257,7 +364,11 @@ struct Destination {
             linkName = catalogue.localName(pick(random));
         } while (old.contains(linkName));
         test::writeFile(outside.path() / "target.txt", "outside the folder");
-        fs::create_symlink(outside.path() / "target.txt", folder.path() / linkName);
+        std::error_code noLinks;
+        fs::create_symlink(outside.path() / "target.txt", folder.path() / linkName, noLinks);
+        if (noLinks) {
+            linkName.clear();
+        }
         test::writeFile(folder.path() / "my notes.txt", "the teacher's own file");
     }
 
@@ -316,6 +427,7 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
     limits.connectTimeout = std::chrono::seconds(2);
     limits.idleTimeout = std::chrono::seconds(1);
     std::map<Behaviour, int> seen;
+    std::size_t endlessBytes = 0;
 
     for (std::uint64_t seed = firstSeed; seed < firstSeed + batches; ++seed) {
         SCOPED_TRACE(::testing::Message() << "seed " << seed);
@@ -329,7 +441,8 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
         test::QuietView view(server.baseUrl(), destination.folder.str());
         BlockingWaiter waiter;
         CurlTransfer transfer(waiter, limits);
-        AtomicFileStore store;
+        // Every third batch receives under temporary names, as on a USB stick.
+        AtomicFileStore store({.unnamedFiles = seed % 3 != 0});
         BatchRun batch(catalogue, view, transfer, store);
         batch.start();
 
@@ -339,7 +452,7 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
         std::optional<std::size_t> brokenAt;
         for (const auto& [index, behaviour] : server.drawn()) {
             ++seen[behaviour];
-            if (deliversTheFile(behaviour)) {
+            if (deliversTheFile(behaviour, catalogue.localName(index).ends_with(".jpg"))) {
                 received.insert(index);
             } else {
                 failed.push_back(catalogue.localName(index));
@@ -349,6 +462,9 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
                 break;
             }
         }
+        endlessBytes = std::max(endlessBytes, server.endlessBytes());
+        EXPECT_LT(server.endlessBytes(), std::size_t{16} << 20)
+            << "an endless error page was read on";
         const auto breaches = destination.breaches(catalogue, collection, received);
         for (const auto& breach : breaches) {
             ADD_FAILURE() << breach;
@@ -374,36 +490,38 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
         }
     }
     for (const auto& [behaviour, count] : seen) {
-        std::printf("%-24s %d\n", nameOf(behaviour), count);
+        std::printf("%-26s %d\n", nameOf(behaviour), count);
     }
+    std::printf("an endless error page sent at most %zu bytes\n", endlessBytes);
     if (batches >= 200) {
-        EXPECT_EQ(seen.size(), 11u) << "every behaviour should have been drawn";
+        EXPECT_EQ(seen.size(), 19u) << "every behaviour should have been drawn";
     }
 }
 
 // Runs the batch in a process of its own, to kill it the hard way.
 class Child {
   public:
-    Child(const std::string& url, const fs::path& folder) {
+    Child(const std::string& url, const fs::path& folder, bool named = false) {
         const std::string program = ZAVOKET_BATCH_CHILD;
         const std::string where = folder.string();
         char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(url.c_str()),
-                        const_cast<char*>(where.c_str()), nullptr};
+                        const_cast<char*>(where.c_str()),
+                        const_cast<char*>(named ? "named" : nullptr), nullptr};
         if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
             pid_ = -1;
         }
     }
     ~Child() { kill(); }
     [[nodiscard]] bool started() const { return pid_ > 0; }
-    // True when it was still running and had to be killed.
-    bool kill() {
+    // True when it was still running and had to be ended.
+    bool kill(int signal = SIGKILL) {
         if (pid_ <= 0) {
             return false;
         }
         int status = 0;
         const bool running = ::waitpid(pid_, &status, WNOHANG) == 0;
         if (running) {
-            ::kill(pid_, SIGKILL);
+            ::kill(pid_, signal);
             ::waitpid(pid_, &status, 0);
         }
         pid_ = -1;
@@ -414,13 +532,44 @@ class Child {
     pid_t pid_ = -1;
 };
 
-TEST(KilledBatchTest, AKillMidBodyLeavesOnlyWholeFiles) {
+struct KillCase {
+    const char* name;
+    int signal;
+    bool named;          // received under a temporary name, as where there are no unnamed files
+    bool exfat;          // on a real exFAT file system
+    bool leavesTheName;  // only the next use of the folder clears the temporary name away
+};
+
+void PrintTo(const KillCase& kill, std::ostream* out) {
+    *out << kill.name;
+}
+
+class KilledMidBodyTest : public ::testing::TestWithParam<KillCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, KilledMidBodyTest,
+    ::testing::Values(KillCase{"SigkillUnnamed", SIGKILL, false, false, false},
+                      KillCase{"SigtermNamed", SIGTERM, true, false, false},
+                      KillCase{"SigintNamedOnExfat", SIGINT, true, true, false},
+                      KillCase{"SighupNamedOnExfat", SIGHUP, true, true, false},
+                      KillCase{"SigkillNamedOnExfat", SIGKILL, true, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
+    const KillCase& param = GetParam();
+    std::optional<test::ExfatMount> stick;
+    if (param.exfat) {
+        stick.emplace();
+        if (!stick->failure().empty()) {
+            GTEST_SKIP() << "no exFAT file system here: " << stick->failure();
+        }
+    }
     Catalogue catalogue;
     catalogue.fill();
     const sample::Collection collection(sample::Profile::Small, 99);
     test::TestServer server(collection);
     std::mt19937_64 random(99);
-    Destination destination(catalogue, random);
+    Destination destination(catalogue, random, stick ? stick->path() : soakBase());
 
     // File 40 arrives in part, then the server waits: the child is writing it when killed.
     std::mutex mutex;
@@ -447,15 +596,25 @@ TEST(KilledBatchTest, AKillMidBodyLeavesOnlyWholeFiles) {
             });
         return true;
     });
-    Child child(server.baseUrl(), destination.folder.path());
+    Child child(server.baseUrl(), destination.folder.path(), param.named);
     ASSERT_TRUE(child.started());
     {
         std::unique_lock lock(mutex);
         ASSERT_TRUE(halfway.wait_for(lock, std::chrono::seconds(20), [&] { return sentHalf; }));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the bytes reach the disk
-    EXPECT_TRUE(child.kill());
+    EXPECT_TRUE(child.kill(param.signal));
 
+    std::size_t temporary = 0;
+    for (const auto& name : test::listFolder(destination.folder.path())) {
+        temporary += isStoreTemporaryName(name) ? 1 : 0;
+    }
+    EXPECT_EQ(temporary, param.leavesTheName ? 1u : 0u);
+    if (param.leavesTheName) {
+        std::error_code error;
+        EXPECT_NE(AtomicFileStore().create(destination.folder.str(), error),
+                  nullptr);  // the next use
+    }
     std::set<std::size_t> received;
     for (std::size_t i = 0; i < 40; ++i) {
         received.insert(i);

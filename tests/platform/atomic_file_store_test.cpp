@@ -29,7 +29,7 @@ class AtomicFileStoreTest : public ::testing::Test {
         if (!file) {
             return error;
         }
-        EXPECT_TRUE(file->restart());
+        EXPECT_TRUE(file->restart(""));
         // In two parts, as a body arrives.
         EXPECT_TRUE(file->append(std::span<const char>(bytes.data(), bytes.size() / 2)));
         EXPECT_TRUE(file->append(std::span<const char>(bytes.data() + bytes.size() / 2,
@@ -68,7 +68,7 @@ TEST_F(AtomicFileStoreTest, NothingShowsBeforeCommitAndAnUncommittedFileLeavesNo
     auto file = store.create(folder.str(), error);
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->append(std::span<const char>("first response", 14)));
-    EXPECT_TRUE(file->restart());  // a redirect's final response starts the body afresh
+    EXPECT_TRUE(file->restart(""));  // a redirect's final response starts the body afresh
     EXPECT_TRUE(file->append(std::span<const char>("final", 5)));
     EXPECT_TRUE(file->complete());
     EXPECT_FALSE(file->commit(folder.str() + "/1102-1-A.jpg"));

@@ -258,7 +258,7 @@ namespace {
 // Stands for a disk that fills up half way through a file.
 class FullDiskSink final : public BodySink {
   public:
-    bool restart() override { return true; }
+    bool restart(std::string_view) override { return true; }
     bool append(std::span<const char>) override { return false; }
     bool complete() override { return true; }
 };

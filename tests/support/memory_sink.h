@@ -9,7 +9,7 @@ namespace zavoket::test {
 // Keeps a body in memory, to look at what a fetch delivered.
 class MemorySink final : public BodySink {
   public:
-    bool restart() override {
+    bool restart(std::string_view) override {
         bytes.clear();
         ++restarts;
         return true;

@@ -1,5 +1,6 @@
 #include "support/raw_server.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,11 +10,12 @@
 
 namespace zavoket::test {
 
-RawServer::RawServer(Responder responder) : responder_(std::move(responder)) {
+RawServer::RawServer(Responder responder, const char* where)
+    : responder_(std::move(responder)), address_(where) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, where, &address.sin_addr);
     socklen_t length = sizeof(address);
     if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listener_, 8) != 0 ||
@@ -31,18 +33,19 @@ RawServer::~RawServer() {
 }
 
 std::string RawServer::baseUrl() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/";
+    return "http://" + address_ + ":" + std::to_string(port_) + "/";
 }
 
-void RawServer::sendAll(int socket, const std::string& bytes) {
+bool RawServer::sendAll(int socket, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) {
-            return;
+            return false;
         }
         sent += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 void RawServer::sendOk(int socket, const std::string& body) {

@@ -14,7 +14,8 @@ class RawServer {
   public:
     using Responder = std::function<bool(int socket, const std::string& path)>;
 
-    explicit RawServer(Responder responder);
+    // address: a loopback address such as 127.0.0.2, to stand for another host.
+    explicit RawServer(Responder responder, const char* address = "127.0.0.1");
     ~RawServer();
     RawServer(const RawServer&) = delete;
     RawServer& operator=(const RawServer&) = delete;
@@ -22,7 +23,8 @@ class RawServer {
     [[nodiscard]] std::string baseUrl() const;
     [[nodiscard]] std::size_t requestCount() const { return requests_; }
 
-    static void sendAll(int socket, const std::string& bytes);
+    // False when the client went away first.
+    static bool sendAll(int socket, const std::string& bytes);
     // Sends a complete 200 response.
     static void sendOk(int socket, const std::string& body);
     // Drops the connection with a reset instead of an orderly close.
@@ -33,6 +35,7 @@ class RawServer {
 
     Responder responder_;
     int listener_ = -1;
+    std::string address_;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> requests_{0};

@@ -1,11 +1,20 @@
 #include "support/temp_folder.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
+
+extern char** environ;
 
 namespace zavoket::test {
 
@@ -21,6 +30,113 @@ TempFolder::TempFolder(const std::filesystem::path& base) {
 TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+// The first line a command prints, or nothing when it fails.
+std::string firstLineOf(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return {};
+    }
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof(line), pipe) != nullptr;
+    const int status = ::pclose(pipe);
+    std::string text = read && status == 0 ? line : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+bool isMountPoint(const std::filesystem::path& path) {
+    std::ifstream mounts("/proc/self/mounts");
+    std::string device;
+    std::string point;
+    std::string rest;
+    while (mounts >> device >> point && std::getline(mounts, rest)) {
+        if (point == path.string()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+ExfatMount::ExfatMount() {
+    const auto image = scratch_.path() / "stick.img";
+    std::filesystem::create_directory(path());
+    if (::geteuid() != 0) {
+        failure_ = "mounting exFAT needs root";
+        return;
+    }
+    std::ofstream(image).close();
+    std::filesystem::resize_file(image, 64 << 20);
+    if (std::system(("mkfs.exfat " + image.string() + " >/dev/null 2>&1").c_str()) != 0) {
+        failure_ = "mkfs.exfat failed or is missing (exfatprogs)";
+        return;
+    }
+    loop_ = firstLineOf("losetup -f --show " + image.string() + " 2>/dev/null");
+    if (loop_.empty()) {
+        failure_ = "no loop device could be set up";
+        return;
+    }
+    // In the foreground (-d), so the daemon is a child of ours that a test can stop.
+    const std::string mountPoint = path().string();
+    const char* argv[] = {"mount.exfat-fuse", "-d", loop_.c_str(), mountPoint.c_str(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned =
+        ::posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        failure_ = "mount.exfat-fuse is missing (exfat-fuse)";
+        return;
+    }
+    daemon_ = pid;
+    for (int i = 0; i < 250 && !isMountPoint(path()); ++i) {
+        if (::waitpid(daemon_, nullptr, WNOHANG) == daemon_) {
+            daemon_ = -1;
+            failure_ = "mount.exfat-fuse could not mount (no /dev/fuse?)";
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    mounted_ = isMountPoint(path());
+    if (!mounted_) {
+        failure_ = "the exFAT mount did not appear";
+    }
+}
+
+ExfatMount::~ExfatMount() {
+    thaw();
+    if (mounted_) {
+        ::umount2(path().c_str(), MNT_DETACH);
+    }
+    if (daemon_ > 0) {
+        ::kill(daemon_, SIGTERM);
+        ::waitpid(daemon_, nullptr, 0);
+    }
+    if (!loop_.empty()) {
+        (void)std::system(("losetup -d " + loop_ + " 2>/dev/null").c_str());
+    }
+}
+
+void ExfatMount::freeze() {
+    if (daemon_ > 0) {
+        ::kill(daemon_, SIGSTOP);
+    }
+}
+
+void ExfatMount::thaw() {
+    if (daemon_ > 0) {
+        ::kill(daemon_, SIGCONT);
+    }
 }
 
 std::vector<char> readFile(const std::filesystem::path& path) {

@@ -23,6 +23,32 @@ class TempFolder {
     std::filesystem::path path_;
 };
 
+// An exFAT file system, as on a USB stick or an SD card, made on a loop device and mounted
+// through FUSE for as long as the object lives. Mounting needs root, /dev/fuse, loop devices,
+// exfatprogs and exfat-fuse; where any is missing, failure() says why and nothing is mounted.
+class ExfatMount {
+  public:
+    ExfatMount();
+    ~ExfatMount();
+    ExfatMount(const ExfatMount&) = delete;
+    ExfatMount& operator=(const ExfatMount&) = delete;
+
+    [[nodiscard]] const std::string& failure() const { return failure_; }
+    [[nodiscard]] std::filesystem::path path() const { return scratch_.path() / "stick"; }
+
+    // Stops and resumes the file system's daemon: every access waits meanwhile, as on a stick
+    // or a share that stopped answering.
+    void freeze();
+    void thaw();
+
+  private:
+    TempFolder scratch_;
+    std::string loop_;
+    int daemon_ = -1;
+    bool mounted_ = false;
+    std::string failure_;
+};
+
 [[nodiscard]] std::vector<char> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 // Names of everything in a folder (not descending), sorted.

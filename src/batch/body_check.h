@@ -1,0 +1,42 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "batch/transfer.h"
+
+namespace zavoket {
+
+// Stands before a file's sink and lets a 200 answer through only when it can be the catalogue
+// file asked for. Captive portals, web filters and "soft 404" pages answer 200 with a web page;
+// saved, that page would replace a good copy of the file. The decision is made from the
+// declared type and the first bytes, so a refused body is never written out.
+class CatalogueBodyCheck final : public BodySink {
+  public:
+    // picture: the entry is a JPEG picture, whose body must begin with its start marker.
+    CatalogueBodyCheck(BodySink& file, bool picture) : file_(file), picture_(picture) {}
+
+    bool restart(std::string_view contentType) override;
+    bool append(std::span<const char> bytes) override;
+    bool complete() override;
+
+    // The body was turned away as not being the file.
+    [[nodiscard]] bool refused() const { return refused_; }
+
+  private:
+    bool decide();
+
+    BodySink& file_;
+    bool picture_;
+    bool refused_ = false;
+    bool decided_ = false;
+    std::string head_;  // the first bytes, held until they can be judged
+};
+
+// Whether a body that begins with head, declared as contentType, can be a catalogue file.
+// head holds the whole body when it is shorter than three bytes.
+[[nodiscard]] bool canBeCatalogueFile(std::string_view contentType, std::string_view head,
+                                      bool picture);
+
+}  // namespace zavoket
