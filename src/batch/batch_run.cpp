@@ -89,7 +89,8 @@ bool BatchRun::downloadOne(std::size_t index) {
     FetchResult result;
     try {
         result = transfer_.fetch(
-            url, [this](std::int16_t state) { onStateChange(state); }, sink);
+            url, [this](ConnectionState state) { onStateChange(static_cast<std::int16_t>(state)); },
+            sink);
     } catch (const std::exception& e) {
         result.outcome = FetchOutcome::TransportError;
         result.detail = e.what();

@@ -8,6 +8,24 @@
 
 namespace zavoket {
 
+// The connection states a transfer reports, by the numbers the status bar's sentences are
+// listed under.
+enum class ConnectionState : std::int16_t {
+    None = 0,       // nothing to report
+    Resolving = 1,  // looking up the host's address
+    Resolved = 2,   // address found
+    Connecting = 3,
+    Connected = 4,
+    Requesting = 5,  // sending the request
+    RequestSent = 6,
+    Receiving = 7,  // the response is coming in
+    ResponseReceived = 8,
+    Closing = 9,  // the connection is ending
+    Closed = 10,
+    Error = 11,      // the transfer failed
+    Completed = 12,  // request completed, all data received
+};
+
 enum class FetchOutcome {
     Received,        // a complete 200 response, handed to the sink and completed there
     HttpError,       // the request completed, but with another status (404, 500, 204, ...)
@@ -36,8 +54,8 @@ class BodySink {
     [[nodiscard]] virtual bool complete() = 0;
 };
 
-// Receives each connection state (0..12) while a fetch is under way.
-using StateListener = std::function<void(std::int16_t)>;
+// Receives each connection state while a fetch is under way.
+using StateListener = std::function<void(ConnectionState)>;
 
 // Fetches one URL at a time.
 class Transfer {

@@ -10,10 +10,13 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zavoket {
 namespace {
+
+using State = ConnectionState;
 
 struct EasyDeleter {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -21,23 +24,10 @@ struct EasyDeleter {
 struct MultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 
-enum State : std::int16_t {
-    kResolving = 1,
-    kResolved = 2,
-    kConnecting = 3,
-    kConnected = 4,
-    kRequesting = 5,
-    kRequestSent = 6,
-    kReceiving = 7,
-    kResponseReceived = 8,
-    kClosing = 9,
-    kClosed = 10,
-    kError = 11,
-    kCompleted = 12,
-};
+// An error page or a redirect has no use for a larger body: past this the fetch ends, so an
+// endless one cannot hold the batch.
+constexpr std::uint64_t kMaxOtherBodyBytes = 1 << 20;
 
 void globalInit() {
     static std::once_flag once;
@@ -48,10 +38,6 @@ void globalInit() {
     });
 }
 
-// An error page or a redirect has no use for a larger body: past this the fetch ends, so an
-// endless one cannot hold the batch.
-constexpr std::uint64_t kMaxOtherBodyBytes = 1 << 20;
-
 // Failures where the client gave up by its own rule, not because the connection broke.
 bool isRefusal(CURLcode code) {
     return code == CURLE_TOO_MANY_REDIRECTS || code == CURLE_UNSUPPORTED_PROTOCOL ||
@@ -61,46 +47,17 @@ bool isRefusal(CURLcode code) {
 
 }  // namespace
 
+// What outlives each fetch: libcurl's handles (the connection cache lives in the multi handle),
+// the worker thread, and the hand-over of states and results to the owner's thread.
 struct CurlTransfer::Impl {
+    struct Task;
+
     Impl(Waiter& w, CurlTransferOptions o) : waiter(w), options(o) {}
 
-    Waiter& waiter;
-    CurlTransferOptions options;
-    MultiHandle multi;
-    EasyHandle easy;
-    std::atomic<bool> cancelled{false};
-    bool busy = false;  // owner's thread only
+    void configure();
+    FetchResult runOnWorker(Task& task, const StateListener& onState);
 
-    // Handed between the worker and the owner's thread, under the mutex.
-    std::mutex mutex;
-    std::condition_variable jobReady;
-    const std::string* job = nullptr;
-    FetchResult* jobResult = nullptr;
-    bool quitting = false;
-    std::vector<std::int16_t> pending;
-    bool done = false;
-    bool wakePending = false;  // a wake is on its way that the owner has not answered yet
-    std::thread worker;
-
-    // Worker's state for the fetch under way; set up before and read after the worker runs.
-    bool inFetch = false;
-    bool resolveReported = false;
-    bool socketOpened = false;
-    bool responseStarted = false;
-    bool tooLarge = false;
-    bool otherTooLarge = false;  // an error or redirect body over its own limit
-    bool sinkFailed = false;
-    bool bodyWanted = false;   // the response coming in is a 200: its body goes to the sink
-    bool redirecting = false;  // the response coming in is a redirect, read by libcurl itself
-    std::uint64_t received = 0;
-    BodySink* sink = nullptr;
-    std::vector<std::int16_t> heldClose;  // close states seen while the response came in
-    char errorText[CURL_ERROR_SIZE] = {};
-
-    void post(std::int16_t state) {
-        if (!inFetch) {
-            return;  // a connection closed between fetches or at shut-down
-        }
+    void post(State state) {
         std::unique_lock lock(mutex);
         pending.push_back(state);
         wakeOwner(lock);
@@ -108,169 +65,286 @@ struct CurlTransfer::Impl {
 
     // States often come in bursts: one wake serves all that arrive before the owner looks.
     void wakeOwner(std::unique_lock<std::mutex>& lock) {
-        const bool needed = !wakePending;
-        wakePending = true;
-        lock.unlock();
-        if (needed) {
-            waiter.wake();
-        }
-        lock.lock();
-    }
-
-    // One thread for the transfer's whole life runs each fetch in turn.
-    void workerLoop() {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            jobReady.wait(lock, [this] { return job != nullptr || quitting; });
-            if (quitting) {
-                return;
-            }
-            const std::string url = *job;
-            job = nullptr;
+        if (!std::exchange(wakePending, true)) {
             lock.unlock();
-            FetchResult result = run(url);
+            waiter.wake();
             lock.lock();
-            *jobResult = std::move(result);
-            done = true;
-            wakeOwner(lock);
         }
     }
 
-    void configure();
-    FetchResult run(const std::string& url);
+    void workerLoop();
+
+    // A connection may open or close between fetches, when the cache drops it: these two hooks
+    // are the transfer's, and tell the fetch under way, if any.
+    static curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address);
+    static int onCloseSocket(void* self, curl_socket_t socket);
+
+    Waiter& waiter;
+    CurlTransferOptions options;
+    std::unique_ptr<CURLM, MultiDeleter> multi;
+    std::unique_ptr<CURL, EasyDeleter> easy;
+    std::atomic<bool> cancelled{false};
+    bool busy = false;        // owner's thread only
+    Task* current = nullptr;  // worker's thread only: the fetch under way
+
+    // Handed between the worker and the owner's thread, under the mutex.
+    std::mutex mutex;
+    std::condition_variable jobReady;
+    Task* job = nullptr;
+    bool quitting = false;
+    std::vector<State> pending;
+    bool done = false;
+    bool wakePending = false;  // a wake is on its way that the owner has not answered yet
+    std::thread worker;
+};
+
+// One fetch: its URL, its sink, the flags its libcurl callbacks set, and its result. A task is
+// made afresh for every fetch and runs on the transfer's worker thread, so nothing of one fetch
+// carries over into the next.
+struct CurlTransfer::Impl::Task {
+    enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed };
+
+    Task(Impl& t, std::string u, BodySink& s) : transfer(t), url(std::move(u)), sink(s) {
+        std::replace(url.begin(), url.end(), '\\', '/');
+    }
+
+    FetchResult run();
     FetchResult outcome(CURLcode code);
+    bool endOfHeaders();
+    void post(State state);
+    void flushHeldClose() {
+        for (State state : std::exchange(heldClose, {})) {
+            post(state);
+        }
+    }
 
     static int onResolverStart(void*, void*, void* self) {
-        auto* impl = static_cast<Impl*>(self);
-        impl->resolveReported = true;
-        impl->post(kResolving);
+        auto* task = static_cast<Task*>(self);
+        task->resolveReported = true;
+        task->post(State::Resolving);
         return 0;
     }
-
-    static curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
-        auto* impl = static_cast<Impl*>(self);
-        // An address given as digits needs no look-up, and libcurl skips the resolver then;
-        // the address is known all the same.
-        if (!impl->resolveReported) {
-            impl->post(kResolving);
-        }
-        impl->resolveReported = false;
-        impl->post(kResolved);
-        impl->post(kConnecting);
-        impl->socketOpened = true;
-        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    }
-
-    static int onCloseSocket(void* self, curl_socket_t socket) {
-        auto* impl = static_cast<Impl*>(self);
-        // A connection that ends with its response is reported after the response itself.
-        auto report = [impl](std::int16_t state) {
-            if (impl->responseStarted) {
-                impl->heldClose.push_back(state);
-            } else {
-                impl->post(state);
-            }
-        };
-        report(kClosing);
-        const int result = ::close(socket);
-        report(kClosed);
-        return result;
-    }
-
     static int onPrereq(void* self, char*, char*, int, int) {
-        auto* impl = static_cast<Impl*>(self);
-        if (impl->socketOpened) {
-            impl->post(kConnected);
-            impl->socketOpened = false;
+        auto* task = static_cast<Task*>(self);
+        if (std::exchange(task->socketOpened, false)) {
+            task->post(State::Connected);
         }
-        impl->responseStarted = false;
-        impl->post(kRequesting);
+        task->responseStarted = false;
+        task->post(State::Requesting);
         return CURL_PREREQFUNC_OK;
     }
-
+    // The debug hook is the one place libcurl tells that the request has gone out.
     static int onDebug(CURL*, curl_infotype type, char*, size_t, void* self) {
         if (type == CURLINFO_HEADER_OUT) {
-            static_cast<Impl*>(self)->post(kRequestSent);
+            static_cast<Task*>(self)->post(State::RequestSent);
         }
         return 0;
     }
-
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
-        auto* impl = static_cast<Impl*>(self);
+        auto* task = static_cast<Task*>(self);
         const std::string_view line(data, size * count);
         if (line.starts_with("HTTP/")) {
-            impl->bodyWanted = false;
-            impl->redirecting = false;
-            impl->responseStarted = true;
-            impl->post(kReceiving);
-        } else if (line == "\r\n" || line == "\n") {
-            // The headers are in. Each response of a redirect chain starts afresh; only a 200
-            // has a body worth keeping.
-            curl_off_t length = -1;
-            long status = 0;
-            curl_easy_getinfo(impl->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-            curl_easy_getinfo(impl->easy.get(), CURLINFO_RESPONSE_CODE, &status);
-            if (length > 0 && static_cast<std::uint64_t>(length) > impl->options.maxBodyBytes) {
-                impl->tooLarge = true;
-                return 0;
-            }
-            impl->bodyWanted = status == 200;
-            impl->redirecting = status / 100 == 3;
-            impl->received = 0;
-            if (!impl->bodyWanted && length > 0 &&
-                static_cast<std::uint64_t>(length) > kMaxOtherBodyBytes) {
-                impl->otherTooLarge = true;
-                return 0;
-            }
-            const char* type = nullptr;
-            curl_easy_getinfo(impl->easy.get(), CURLINFO_CONTENT_TYPE, &type);
-            if (impl->bodyWanted && !impl->sink->restart(type != nullptr ? type : "")) {
-                impl->sinkFailed = true;
-                return 0;
-            }
+            task->bodyWanted = task->redirecting = false;
+            task->responseStarted = true;
+            task->post(State::Receiving);
+        } else if ((line == "\r\n" || line == "\n") && !task->endOfHeaders()) {
+            return 0;
         }
         return size * count;
     }
+    static size_t onBody(char* data, size_t size, size_t count, void* self);
+    static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t);
 
-    static size_t onBody(char* data, size_t size, size_t count, void* self) {
-        auto* impl = static_cast<Impl*>(self);
-        const size_t n = size * count;
-        impl->received += n;
-        if (!impl->bodyWanted) {
-            // An error page: read and let go, up to its limit.
-            if (impl->received > kMaxOtherBodyBytes) {
-                impl->otherTooLarge = true;
-                return 0;
-            }
-            return n;
-        }
-        if (impl->received > impl->options.maxBodyBytes) {
-            impl->tooLarge = true;
-            return 0;
-        }
-        if (!impl->sink->append(std::span<const char>(data, n))) {
-            impl->sinkFailed = true;
-            return 0;
-        }
-        return n;
-    }
-
-    static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
-        auto* impl = static_cast<Impl*>(self);
-        // A redirect's body is read by libcurl itself and never reaches onBody.
-        if (impl->redirecting && static_cast<std::uint64_t>(now) > kMaxOtherBodyBytes) {
-            impl->otherTooLarge = true;
-            return 1;
-        }
-        return impl->cancelled.load() ? 1 : 0;
-    }
+    Impl& transfer;
+    std::string url;  // as it goes on the wire
+    BodySink& sink;
+    bool resolveReported = false;
+    bool socketOpened = false;
+    bool responseStarted = false;
+    bool bodyWanted = false;   // the response coming in is a 200: its body goes to the sink
+    bool redirecting = false;  // the response coming in is a redirect
+    Stop stop = Stop::None;
+    std::uint64_t received = 0;
+    std::vector<State> heldClose;  // close states seen while the response came in
+    char errorText[CURL_ERROR_SIZE] = {};
+    FetchResult result;  // handed to the owner's thread under the transfer's mutex
 };
+
+// One thread for the transfer's whole life runs each fetch in turn.
+void CurlTransfer::Impl::workerLoop() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+        jobReady.wait(lock, [this] { return job != nullptr || quitting; });
+        if (quitting) {
+            return;
+        }
+        Task* task = std::exchange(job, nullptr);
+        lock.unlock();
+        FetchResult result = task->run();
+        lock.lock();
+        task->result = std::move(result);
+        done = true;
+        wakeOwner(lock);
+    }
+}
+
+curl_socket_t CurlTransfer::Impl::onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+    if (Task* task = static_cast<Impl*>(self)->current) {
+        // An address given as digits needs no look-up, and libcurl skips the resolver
+        // then; the address is known all the same.
+        if (!std::exchange(task->resolveReported, false)) {
+            task->post(State::Resolving);
+        }
+        task->post(State::Resolved);
+        task->post(State::Connecting);
+        task->socketOpened = true;
+    }
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+int CurlTransfer::Impl::onCloseSocket(void* self, curl_socket_t socket) {
+    Task* task = static_cast<Impl*>(self)->current;
+    // A connection that ends with its response is reported after the response itself.
+    auto report = [task](State state) {
+        if (task != nullptr && task->responseStarted) {
+            task->heldClose.push_back(state);
+        } else if (task != nullptr) {
+            task->post(state);
+        }
+    };
+    report(State::Closing);
+    const int result = ::close(socket);
+    report(State::Closed);
+    return result;
+}
+
+void CurlTransfer::Impl::Task::post(State state) {
+    transfer.post(state);
+}
+
+size_t CurlTransfer::Impl::Task::onBody(char* data, size_t size, size_t count, void* self) {
+    auto* task = static_cast<Task*>(self);
+    const size_t n = size * count;
+    task->received += n;
+    if (!task->bodyWanted) {
+        // An error page: read and let go, up to its limit.
+        task->stop = task->received > kMaxOtherBodyBytes ? Stop::OtherTooLarge : Stop::None;
+    } else if (task->received > task->transfer.options.maxBodyBytes) {
+        task->stop = Stop::TooLarge;
+    } else if (!task->sink.append(std::span<const char>(data, n))) {
+        task->stop = Stop::SinkFailed;
+    }
+    return task->stop == Stop::None ? n : 0;
+}
+
+int CurlTransfer::Impl::Task::onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t,
+                                         curl_off_t) {
+    auto* task = static_cast<Task*>(self);
+    // A redirect's body is read by libcurl itself and never reaches onBody.
+    if (task->redirecting && static_cast<std::uint64_t>(now) > kMaxOtherBodyBytes) {
+        task->stop = Stop::OtherTooLarge;
+        return 1;
+    }
+    return task->transfer.cancelled.load() ? 1 : 0;
+}
+
+// The headers of one response of the chain are in. Each starts afresh; only a 200 has a body
+// worth keeping. False ends the fetch.
+bool CurlTransfer::Impl::Task::endOfHeaders() {
+    CURL* e = transfer.easy.get();
+    curl_off_t length = -1;
+    long status = 0;
+    const char* type = nullptr;
+    curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
+    bodyWanted = status == 200;
+    redirecting = status / 100 == 3;
+    received = 0;
+    const auto declared = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+    if (declared > transfer.options.maxBodyBytes) {
+        stop = Stop::TooLarge;
+    } else if (!bodyWanted && declared > kMaxOtherBodyBytes) {
+        stop = Stop::OtherTooLarge;
+    } else if (bodyWanted && !sink.restart(type != nullptr ? type : "")) {
+        stop = Stop::SinkFailed;
+    }
+    return stop == Stop::None;
+}
+
+FetchResult CurlTransfer::Impl::Task::run() {
+    CURL* easy = transfer.easy.get();
+    CURLM* multi = transfer.multi.get();
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+    for (CURLoption data : {CURLOPT_WRITEDATA, CURLOPT_HEADERDATA, CURLOPT_RESOLVER_START_DATA,
+                            CURLOPT_PREREQDATA, CURLOPT_DEBUGDATA, CURLOPT_XFERINFODATA}) {
+        curl_easy_setopt(easy, data, this);
+    }
+    transfer.current = this;
+    CURLcode code = CURLE_ABORTED_BY_CALLBACK;
+    bool ended = curl_multi_add_handle(multi, easy) != CURLM_OK;
+    if (ended) {
+        code = CURLE_FAILED_INIT;
+    }
+    while (!ended && !transfer.cancelled.load()) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                code = message->data.result;
+                ended = true;
+            }
+        }
+        if (!ended) {
+            curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+        }
+    }
+    FetchResult outcomeOfFetch = outcome(code);
+    transfer.current = nullptr;  // a connection removed with a cancelled fetch closes unreported
+    curl_multi_remove_handle(multi, easy);
+    return outcomeOfFetch;
+}
+
+FetchResult CurlTransfer::Impl::Task::outcome(CURLcode code) {
+    FetchResult r;
+    curl_easy_getinfo(transfer.easy.get(), CURLINFO_RESPONSE_CODE, &r.httpStatus);
+    r.detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+    if (transfer.cancelled.load()) {
+        r.outcome = FetchOutcome::Cancelled;
+    } else if (code == CURLE_OK) {
+        // The sink is told the body is whole: it keeps it, or says why it cannot.
+        r.outcome = r.httpStatus != 200 ? FetchOutcome::HttpError
+                    : sink.complete()   ? FetchOutcome::Received
+                                        : FetchOutcome::SinkFailed;
+        post(State::ResponseReceived);
+        flushHeldClose();
+        post(State::Completed);
+    } else {
+        flushHeldClose();
+        if (stop == Stop::OtherTooLarge) {
+            r.outcome = FetchOutcome::HttpError;
+            r.detail = "the answer is larger than any error page needs";
+        } else if (stop == Stop::SinkFailed) {
+            r.outcome = FetchOutcome::SinkFailed;
+            r.detail = "the body could not be kept";
+        } else if (stop == Stop::TooLarge || isRefusal(code)) {
+            r.outcome = FetchOutcome::Refused;
+        } else {
+            post(State::Error);
+            r.outcome = FetchOutcome::TransportError;
+        }
+    }
+    return r;
+}
 
 void CurlTransfer::Impl::configure() {
     CURL* e = easy.get();
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_USERAGENT, "Zavoket/1.0");
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -283,109 +357,45 @@ void CurlTransfer::Impl::configure() {
     // and one whose encoding cannot be decoded fails the fetch, so nothing encoded is saved.
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "identity");
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(e, CURLOPT_RESOLVER_START_FUNCTION, &Impl::onResolverStart);
-    curl_easy_setopt(e, CURLOPT_RESOLVER_START_DATA, this);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Impl::onOpenSocket);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &Impl::onCloseSocket);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Impl::onPrereq);
-    curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
-    // The debug hook is the one place libcurl tells that the request has gone out.
-    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &Impl::onDebug);
-    curl_easy_setopt(e, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+    // Each fetch's own hooks; the task points them at itself.
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Task::onBody);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Task::onHeader);
+    curl_easy_setopt(e, CURLOPT_RESOLVER_START_FUNCTION, &Task::onResolverStart);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Task::onPrereq);
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &Task::onDebug);
+    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);  // for the debug hook
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Task::onProgress);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
-    curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
 }
 
-FetchResult CurlTransfer::Impl::run(const std::string& url) {
-    std::string wireUrl = url;
-    std::replace(wireUrl.begin(), wireUrl.end(), '\\', '/');
-    curl_easy_setopt(easy.get(), CURLOPT_URL, wireUrl.c_str());
-    errorText[0] = '\0';
-
-    if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) {
-        FetchResult result;
-        result.detail = "the transfer could not be started";
-        return result;
+FetchResult CurlTransfer::Impl::runOnWorker(Task& task, const StateListener& onState) {
+    {
+        std::lock_guard lock(mutex);
+        done = false;
+        pending.clear();
+        job = &task;
     }
-    CURLcode code = CURLE_OK;
-    bool ended = false;
-    while (!ended && !cancelled.load()) {
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            code = CURLE_FAILED_INIT;
-            break;
+    jobReady.notify_one();
+    std::vector<State> states;
+    for (bool finished = false; !finished;) {
+        waiter.wait();
+        {
+            std::lock_guard lock(mutex);
+            states.swap(pending);
+            finished = done;
+            wakePending = false;
         }
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
-            if (message->msg == CURLMSG_DONE) {
-                code = message->data.result;
-                ended = true;
+        for (State state : std::exchange(states, {})) {
+            if (!cancelled.load() && onState) {
+                onState(state);
             }
         }
-        if (!ended) {
-            curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
-        }
     }
-    if (!ended) {
-        code = CURLE_ABORTED_BY_CALLBACK;
-    }
-    FetchResult result = outcome(code);
-    inFetch = false;  // a connection removed with a cancelled transfer closes unreported
-    curl_multi_remove_handle(multi.get(), easy.get());
-    return result;
-}
-
-FetchResult CurlTransfer::Impl::outcome(CURLcode code) {
-    FetchResult result;
-    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.httpStatus);
-    result.detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
-    auto flushHeld = [this] {
-        for (std::int16_t state : heldClose) {
-            post(state);
-        }
-        heldClose.clear();
-    };
-
-    if (cancelled.load()) {
-        result.outcome = FetchOutcome::Cancelled;
-    } else if (code == CURLE_OK) {
-        if (result.httpStatus != 200) {
-            result.outcome = FetchOutcome::HttpError;
-        } else {
-            // Made durable here, on this thread, so the window never waits for the disk.
-            result.outcome = sink->complete() ? FetchOutcome::Received : FetchOutcome::SinkFailed;
-        }
-        post(kResponseReceived);
-        flushHeld();
-        post(kCompleted);
-    } else if (otherTooLarge) {
-        flushHeld();
-        result.outcome = FetchOutcome::HttpError;
-        result.detail = "the server's answer is larger than any error page needs";
-    } else if (sinkFailed) {
-        flushHeld();
-        result.outcome = FetchOutcome::SinkFailed;
-        result.detail = "the file could not be written";
-    } else if (tooLarge || isRefusal(code)) {
-        flushHeld();
-        result.outcome = FetchOutcome::Refused;
-        if (tooLarge) {
-            result.detail = "the body is larger than the limit";
-        }
-    } else {
-        flushHeld();
-        post(kError);
-        result.outcome = FetchOutcome::TransportError;
-    }
-    return result;
+    return task.result;
 }
 
 CurlTransfer::CurlTransfer(Waiter& waiter, CurlTransferOptions options)
@@ -419,54 +429,17 @@ void CurlTransfer::cancel() {
 
 FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onState,
                                 BodySink& sink) {
-    Impl& impl = *impl_;
-    if (impl.busy) {
+    if (impl_->busy) {
         FetchResult result;
         result.outcome = FetchOutcome::Refused;
         result.detail = "a fetch is already under way";
         return result;
     }
-    impl.busy = true;
-    impl.cancelled = false;
-    impl.inFetch = true;
-    impl.resolveReported = false;
-    impl.socketOpened = false;
-    impl.responseStarted = false;
-    impl.tooLarge = false;
-    impl.otherTooLarge = false;
-    impl.sinkFailed = false;
-    impl.bodyWanted = false;
-    impl.redirecting = false;
-    impl.sink = &sink;
-    impl.heldClose.clear();
-
-    FetchResult result;
-    {
-        std::lock_guard lock(impl.mutex);
-        impl.done = false;
-        impl.pending.clear();
-        impl.job = &url;
-        impl.jobResult = &result;
-    }
-    impl.jobReady.notify_one();
-
-    std::vector<std::int16_t> states;
-    for (bool done = false; !done;) {
-        impl.waiter.wait();
-        {
-            std::lock_guard lock(impl.mutex);
-            states.swap(impl.pending);
-            done = impl.done;
-            impl.wakePending = false;
-        }
-        for (std::int16_t state : states) {
-            if (!impl.cancelled.load() && onState) {
-                onState(state);
-            }
-        }
-        states.clear();
-    }
-    impl.busy = false;
+    impl_->busy = true;
+    impl_->cancelled = false;
+    Impl::Task task(*impl_, url, sink);
+    const FetchResult result = impl_->runOnWorker(task, onState);
+    impl_->busy = false;
     return result;
 }
 

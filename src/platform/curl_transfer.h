@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "batch/transfer.h"
-#include "platform/waiter.h"
+#include "batch/waiter.h"
 
 namespace zavoket {
 

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "platform/waiter.h"
+#include "batch/waiter.h"
 
 class QEventLoop;
 

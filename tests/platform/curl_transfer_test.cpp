@@ -34,9 +34,9 @@ class CurlTransferTest : public ::testing::Test {
         sink = test::MemorySink();
         return transfer.fetch(
             server.baseUrl() + path,
-            [states](std::int16_t state) {
+            [states](ConnectionState state) {
                 if (states != nullptr) {
-                    states->push_back(state);
+                    states->push_back(static_cast<std::int16_t>(state));
                 }
             },
             sink);
@@ -158,7 +158,7 @@ TEST_F(CurlTransferTest, ABodyOverTheLimitIsRefused) {
                                               });
         return true;
     });
-    const auto none = [](std::int16_t) {};
+    const auto none = [](ConnectionState) {};
     // One with a length the server announces, one that only shows its size as it comes.
     test::MemorySink announced;
     EXPECT_EQ(limited.fetch(server.baseUrl() + "1101/1101-A.jpg", none, announced).outcome,
@@ -189,7 +189,7 @@ TEST_F(CurlTransferTest, CancelEndsAFetchWhileTheServerStalls) {
     });
     test::MemorySink nothing;
     const FetchResult result = slow.fetch(
-        server.baseUrl() + "stall", [](std::int16_t) {}, nothing);
+        server.baseUrl() + "stall", [](ConnectionState) {}, nothing);
     const auto returnedAt = std::chrono::steady_clock::now();
     closer.join();
     EXPECT_EQ(result.outcome, FetchOutcome::Cancelled);
@@ -215,7 +215,8 @@ TEST(CurlTransferFailureTest, AResetMidBodyIsATransportError) {
     States states;
     test::MemorySink sink;
     const FetchResult result = transfer.fetch(
-        server.baseUrl() + "1101/1101-A.jpg", [&](std::int16_t s) { states.push_back(s); }, sink);
+        server.baseUrl() + "1101/1101-A.jpg",
+        [&](ConnectionState s) { states.push_back(static_cast<std::int16_t>(s)); }, sink);
     EXPECT_EQ(result.outcome, FetchOutcome::TransportError);
     EXPECT_NE(result.detail.find("reset"), std::string::npos) << result.detail;
     EXPECT_FALSE(sink.completed);
@@ -267,7 +268,8 @@ TEST_F(CurlTransferTest, ASinkThatCannotTakeTheBodyFailsTheFetchButNotTheConnect
     FullDiskSink full;
     States states;
     const FetchResult result = transfer.fetch(
-        server.baseUrl() + "1101/1101-A.jpg", [&](std::int16_t s) { states.push_back(s); }, full);
+        server.baseUrl() + "1101/1101-A.jpg",
+        [&](ConnectionState s) { states.push_back(static_cast<std::int16_t>(s)); }, full);
     EXPECT_EQ(result.outcome, FetchOutcome::SinkFailed);
     EXPECT_EQ(std::count(states.begin(), states.end(), 11), 0);
     EXPECT_EQ(fetch("1101/1101-A.jpg").outcome, FetchOutcome::Received);

@@ -5,7 +5,7 @@
 #include <functional>
 #include <mutex>
 
-#include "platform/waiter.h"
+#include "batch/waiter.h"
 
 namespace zavoket::test {
 
