@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     BlockingWaiter waiter;
     CurlTransfer transfer(waiter);
     AtomicFileStore store;
-    BatchRun batch(catalogue, view, transfer, store);
+    BatchRun batch(catalogue, view, transfer, store, waiter);
 
     const auto started = std::chrono::steady_clock::now();
     batch.start();

@@ -1,5 +1,6 @@
 #include "batch/batch_run.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -36,8 +37,13 @@ std::string failedFilesText(const std::vector<std::string>& names) {
 }
 
 BatchRun::BatchRun(const Catalogue& catalogue, BatchView& view, Transfer& transfer,
-                   FileStore& store)
-    : catalogue_(catalogue), view_(view), transfer_(transfer), store_(store) {}
+                   FileStore& store, Waiter& waiter)
+    : catalogue_(catalogue),
+      view_(view),
+      transfer_(transfer),
+      store_(store),
+      waiter_(waiter),
+      files_(waiter) {}
 
 void BatchRun::start() {
     if (running_ || terminated_) {
@@ -51,41 +57,37 @@ void BatchRun::start() {
     fileCounter_ = 0;
     abortFlag_ = kFalse;
 
-    for (std::size_t i = 0; i <= kLastIndex; ++i) {
+    for (std::size_t i = 0; i <= kLastIndex && !terminated_; ++i) {
         if (abortFlag_ == kTrue) {
-            view_.setLabel2Caption(kActivityAborted);
-            view_.setTimer1Enabled(false);
-            view_.showLabel11();
-            view_.setImage3Visible(false);
+            // Every file whose transfer ended has its name before the batch says it stopped.
+            if (waitForFiles()) {
+                view_.setLabel2Caption(kActivityAborted);
+                view_.setTimer1Enabled(false);
+                view_.showLabel11();
+                view_.setImage3Visible(false);
+            }
             running_ = false;
             return;
         }
-        if (!downloadOne(i)) {
-            if (terminated_) {
-                running_ = false;
-                return;
-            }
-            failed_.push_back(catalogue_.localName(i));
-        }
+        downloadOne(i);
     }
-    finish();
+    if (waitForFiles()) {
+        finish();
+    }
     running_ = false;
 }
 
-bool BatchRun::downloadOne(std::size_t index) {
+void BatchRun::downloadOne(std::size_t index) {
     ++fileCounter_;
     view_.setLabel3Caption(std::to_string(fileCounter_) + "/194");
     const std::string& name = catalogue_.localName(index);
     view_.setLabel2Caption(name + "をダウンロードしています");
 
     const std::string url = view_.turlText() + catalogue_.remotePath(index);
-    // The body goes straight into an unnamed file beside its destination, so it never has to
-    // sit in memory and is on disk by the time its transfer ends.
-    std::error_code createError;
-    std::unique_ptr<IncomingFile> incoming = store_.create(view_.dirPath(), createError);
-    DiscardingSink nowhere;
-    CatalogueBodyCheck sink(incoming ? static_cast<BodySink&>(*incoming) : nowhere,
-                            name.ends_with(".jpg"));
+    // The body goes straight into a file without a name beside its destination, so it never
+    // has to sit in memory.
+    std::unique_ptr<IncomingFile> file = store_.prepare(view_.dirPath());
+    CatalogueBodyCheck sink(*file, name.ends_with(".jpg"));
     FetchResult result;
     try {
         result = transfer_.fetch(
@@ -95,23 +97,39 @@ bool BatchRun::downloadOne(std::size_t index) {
         result.outcome = FetchOutcome::TransportError;
         result.detail = e.what();
     }
-    if (terminated_) {
-        return false;
-    }
 
     // Only a complete 200 response that can be the file gets a name: a failed fetch, an error
     // page or a portal's page must never stand under the file's name, nor replace a good copy
-    // from an earlier batch.
-    bool saved = false;
-    if (result.outcome == FetchOutcome::Received && incoming) {
-        // The folder is read again: one opened during the transfer receives this file. The
-        // separator always goes in, also after a folder path that ends in one.
-        const std::string path = view_.dirPath() + "/" + name;
-        saved = !incoming->commit(path);
+    // from an earlier batch. The file before this one is named first, so names come in order
+    // and at most one file late.
+    const bool whole = result.outcome == FetchOutcome::Received;
+    if (!waitForFiles() || !whole) {
+        files_.hand(std::move(file), {}, index);
+        if (!terminated_) {
+            failed_.push_back(index);
+        }
+        return;
     }
-    incoming.reset();
-    view_.refreshFile();
-    return saved;
+    // The folder is read again: one opened during the transfer receives this file. The
+    // separator always goes in, also after a folder path that ends in one.
+    files_.hand(std::move(file), view_.dirPath() + "/" + name, index);
+}
+
+bool BatchRun::waitForFiles() {
+    while (!files_.idle() && !terminated_) {
+        waiter_.wait();
+    }
+    takeNamed();
+    return !terminated_;
+}
+
+void BatchRun::takeNamed() {
+    for (const auto& named : files_.takeNamed()) {
+        if (!named.ok) {
+            failed_.push_back(named.index);
+        }
+        view_.refreshFile();
+    }
 }
 
 void BatchRun::finish() {
@@ -119,10 +137,15 @@ void BatchRun::finish() {
     view_.setTimer1Enabled(false);
     if (failed_.empty()) {
         view_.setLabel2Caption(kActivityFinished);
-    } else {
-        view_.setLabel2Caption(failedActivityText(failed_.size()));
-        view_.setSbText(failedFilesText(failed_));
+        return;
     }
+    std::sort(failed_.begin(), failed_.end());
+    std::vector<std::string> names;
+    for (std::size_t index : failed_) {
+        names.push_back(catalogue_.localName(index));
+    }
+    view_.setLabel2Caption(failedActivityText(names.size()));
+    view_.setSbText(failedFilesText(names));
 }
 
 void BatchRun::abort() {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "batch/batch_view.h"
+#include "batch/file_pipeline.h"
 #include "batch/file_store.h"
 #include "batch/transfer.h"
+#include "batch/waiter.h"
 #include "catalogue/catalogue.h"
 
 namespace zavoket {
@@ -16,10 +19,13 @@ inline constexpr const char* kActivityAborted = "中止しました";
 
 // The download batch: fetches every catalogue entry in order and saves it in the folder the
 // view names. All members are called on one thread; start() runs the whole batch and the other
-// members may be called nested inside it, from the events handled while a file is in transfer.
+// members may be called nested inside it, from the events handled while a file is in transfer
+// or named. Files are flushed and named on a thread of their own, while the next one is
+// fetched; the batch waits for them through the waiter, the same one the transfer waits on.
 class BatchRun {
   public:
-    BatchRun(const Catalogue& catalogue, BatchView& view, Transfer& transfer, FileStore& store);
+    BatchRun(const Catalogue& catalogue, BatchView& view, Transfer& transfer, FileStore& store,
+             Waiter& waiter);
 
     // The start button. Returns when the batch has completed, stopped, or been terminated. A
     // call while a batch is active is ignored.
@@ -35,24 +41,32 @@ class BatchRun {
     // transfer. The caller cancels the transfer itself.
     void terminate();
 
+    // After terminate(): waits, handling no event, until the files whose transfer ended have
+    // their names, or until deadline; true when they all have been dealt with.
+    bool settle(std::chrono::steady_clock::time_point deadline) { return files_.settle(deadline); }
+
     [[nodiscard]] bool running() const { return running_; }
     [[nodiscard]] std::int16_t abortFlag() const { return abortFlag_; }
 
   private:
-    // Outcome of one file's pass; a failed file is named at the end of the batch.
-    [[nodiscard]] bool downloadOne(std::size_t index);
+    void downloadOne(std::size_t index);
+    // Waits until every file handed over has been dealt with; false when the program is ending.
+    [[nodiscard]] bool waitForFiles();
+    void takeNamed();
     void finish();
 
     const Catalogue& catalogue_;
     BatchView& view_;
     Transfer& transfer_;
     FileStore& store_;
+    Waiter& waiter_;
 
     std::int16_t abortFlag_ = 0;  // -1 asks the batch to stop; only -1 counts
     std::int16_t fileCounter_ = 0;
     bool running_ = false;
     bool terminated_ = false;
-    std::vector<std::string> failed_;
+    std::vector<std::size_t> failed_;  // catalogue indices, named at the end of the batch
+    FilePipeline files_;               // last: its thread goes first
 };
 
 // "終了しました（失敗 N 件）" and the status-bar list of names, for a batch that could not save

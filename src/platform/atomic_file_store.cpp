@@ -11,7 +11,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "platform/unique_fd.h"
 
@@ -32,7 +35,8 @@ std::error_code lastError() {
 // and lock-free atomics only.
 struct TemporaryNameSlot {
     std::atomic<bool> taken{false};
-    std::atomic<int> folder{-1};  // set last, once the name is in place
+    std::atomic<bool> whole{false};  // the file is complete and waits for its real name
+    std::atomic<int> folder{-1};     // set last, once the name is in place
     char name[64] = {};
 };
 std::array<TemporaryNameSlot, 16> temporaryNames;
@@ -64,9 +68,16 @@ class TemporaryNameNote {
         return *this;
     }
 
+    void markWhole() {
+        if (slot_ != nullptr) {
+            slot_->whole.store(true);
+        }
+    }
+
     void release() {
         if (slot_ != nullptr) {
             slot_->folder.store(-1, std::memory_order_release);
+            slot_->whole.store(false);
             slot_->taken.store(false, std::memory_order_release);
             slot_ = nullptr;
         }
@@ -77,7 +88,7 @@ class TemporaryNameNote {
 };
 
 extern "C" void endOnSignal(int signal) {
-    removeTemporaryNames();
+    removeTemporaryNames(TemporaryNames::All);
     ::signal(signal, SIG_DFL);
     ::raise(signal);
 }
@@ -189,14 +200,27 @@ class TempFile final : public IncomingFile {
         return true;
     }
 
-    // The content and what it takes to read it back; the name comes after, in its own step.
-    bool complete() override { return !flush_ || ::fdatasync(file_.get()) == 0; }
+    // The rest of the file starts on its way to the disk; the flush waits for commit(), on
+    // another thread, so the next transfer need not wait for it.
+    bool complete() override {
+        note_.markWhole();
+        if (flush_ && written_ > flushedUpTo_) {
+            ::sync_file_range(file_.get(), static_cast<off_t>(flushedUpTo_),
+                              static_cast<off_t>(written_ - flushedUpTo_), SYNC_FILE_RANGE_WRITE);
+        }
+        return true;
+    }
 
+    // The content and what it takes to read it back reach the disk first; the name comes after,
+    // in its own step.
     std::error_code commit(const std::string& path) override {
         std::string folder;
         std::string name;
         if (!splitPath(path, folder, name)) {
             return std::make_error_code(std::errc::invalid_argument);
+        }
+        if (flush_ && ::fdatasync(file_.get()) != 0) {
+            return lastError();
         }
         UniqueFd target = openFolder(folder);
         if (!target) {
@@ -312,26 +336,65 @@ void removeLeftovers(const std::string& folder) {
 
 }  // namespace
 
+// Made when its body begins, on the transfer's thread.
+class AtomicFileStore::LazyFile final : public IncomingFile {
+  public:
+    LazyFile(AtomicFileStore& store, std::string folder)
+        : store_(store), folder_(std::move(folder)) {}
+
+    bool restart(std::string_view contentType) override {
+        if (!file_ && !unusable_) {
+            std::error_code error;
+            store_.clearLeftoversOnce(folder_);
+            file_ = TempFile::open(folder_, store_.options_, error);
+            unusable_ = !file_;
+        }
+        return !file_ || file_->restart(contentType);  // a folder that cannot take it: nowhere
+    }
+    bool append(std::span<const char> bytes) override { return !file_ || file_->append(bytes); }
+    bool complete() override { return file_ && file_->complete(); }
+    std::error_code commit(const std::string& path) override {
+        return file_ ? file_->commit(path)
+                     : std::make_error_code(std::errc::no_such_file_or_directory);
+    }
+
+  private:
+    AtomicFileStore& store_;
+    std::string folder_;
+    std::unique_ptr<TempFile> file_;
+    bool unusable_ = false;
+};
+
 bool isStoreTemporaryName(const std::string& name) {
     return name.starts_with(kTempPrefix) && name.ends_with(kTempSuffix);
 }
 
-std::unique_ptr<IncomingFile> AtomicFileStore::create(const std::string& folder,
-                                                      std::error_code& error) {
+std::unique_ptr<IncomingFile> AtomicFileStore::prepare(const std::string& folder) {
+    return std::make_unique<LazyFile>(*this, folder);
+}
+
+void AtomicFileStore::clearLeftoversOnce(const std::string& folder) {
+    std::lock_guard lock(mutex_);
     if (folder != cleanedFolder_) {
         removeLeftovers(folder);
         cleanedFolder_ = folder;
     }
-    return TempFile::open(folder, options_, error);
 }
 
-void removeTemporaryNames() noexcept {
+void removeTemporaryNames(TemporaryNames which) noexcept {
     for (auto& slot : temporaryNames) {
         const int folder = slot.folder.load(std::memory_order_acquire);
-        if (folder >= 0) {
+        if (folder >= 0 && (which == TemporaryNames::All || !slot.whole.load())) {
             ::unlinkat(folder, slot.name, 0);
         }
     }
+}
+
+std::future<void> removeReceivingNamesAside() {
+    std::packaged_task<void()> removal([] { removeTemporaryNames(TemporaryNames::Receiving); });
+    std::future<void> done = removal.get_future();
+    std::thread(std::move(removal)).detach();
+    return done;
 }
 
 void removeTemporaryNamesOnSignals() {

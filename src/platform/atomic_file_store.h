@@ -1,5 +1,7 @@
 #pragma once
 
+#include <future>
+#include <mutex>
 #include <string>
 
 #include "batch/file_store.h"
@@ -24,22 +26,34 @@ class AtomicFileStore final : public FileStore {
   public:
     explicit AtomicFileStore(FileStoreOptions options = {}) : options_(options) {}
 
-    // The first time a folder is used, it also clears away what a killed run of the program
-    // may have left there: a file under a temporary name that was about to replace another.
-    [[nodiscard]] std::unique_ptr<IncomingFile> create(const std::string& folder,
-                                                       std::error_code& error) override;
+    // The first time a folder takes a file, what a killed run of the program may have left
+    // there is cleared away: files under temporary names.
+    [[nodiscard]] std::unique_ptr<IncomingFile> prepare(const std::string& folder) override;
 
   private:
+    class LazyFile;
+    void clearLeftoversOnce(const std::string& folder);
+
     FileStoreOptions options_;
+    std::mutex mutex_;
     std::string cleanedFolder_;
 };
 
 // Names of the form the store gives a file while it is received or replaces another.
 [[nodiscard]] bool isStoreTemporaryName(const std::string& name);
 
-// Takes away, there and then, every temporary name the store has on disk: for an ending that
+enum class TemporaryNames {
+    Receiving,  // of files still coming in
+    All,        // also of whole files waiting to take their real names
+};
+
+// Takes away, there and then, the temporary names the store has on disk: for an ending that
 // leaves no time for anything else. Safe in a signal handler.
-void removeTemporaryNames() noexcept;
+void removeTemporaryNames(TemporaryNames which) noexcept;
+
+// The same for the files still coming in, on a thread of its own: a destination that does not
+// answer cannot hold the caller, who waits on the future as long as it likes.
+[[nodiscard]] std::future<void> removeReceivingNamesAside();
 
 // SIGTERM, SIGINT and SIGHUP end the process as closing the window does: the temporary names
 // go, and nothing more is written.

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTreeWidget>
 
+#include <memory>
+
 namespace zavoket {
 
 // The mounted volumes a destination can be on: real file systems, by name and mount point.
@@ -49,17 +51,24 @@ class FolderList final : public QTreeWidget {
 class FileList final : public QListWidget {
   public:
     explicit FileList(QWidget* parent);
+    ~FileList() override;
 
     [[nodiscard]] QString path() const { return path_; }
-    // False (and the old listing kept) when the folder cannot be listed.
+    // Lists the folder now. False (and the old listing kept) when it cannot be listed.
     bool setPath(const QString& path);
-    // Lists the folder again a moment later; the refreshes asked for meanwhile are served by
-    // that one, so a batch of small files does not list the folder after every file.
+    // Lists the folder again a moment later, on another thread; the refreshes asked for
+    // meanwhile are served by that one, so a batch of small files does not list the folder
+    // after every file.
     void refresh();
 
   private:
+    class Reader;
+    void showRead();
+    void show(QStringList names);
+
     QString path_;
     bool refreshPending_ = false;
+    std::unique_ptr<Reader> reader_;
 };
 
 }  // namespace zavoket

@@ -12,6 +12,9 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <chrono>
+#include <future>
+
 #include "window/folder_lists.h"
 
 namespace zavoket {
@@ -112,7 +115,7 @@ MainForm::MainForm(MainFormOptions options, QWidget* parent)
       options_(std::move(options)),
       transfer_(waiter_, options_.transfer),
       store_(options_.files),
-      batch_(catalogue_, static_cast<BatchView&>(*this), transfer_, store_) {
+      batch_(catalogue_, static_cast<BatchView&>(*this), transfer_, store_, waiter_) {
     buildControls();
     load();
 }
@@ -276,10 +279,16 @@ void MainForm::closeNow() {
         return;
     }
     closing_ = true;
-    // Nothing of the batch may run after this, not even the write of the file in transfer.
+    // Nothing of the batch may run after this, not even the write of the file in transfer. A
+    // file whose transfer has ended still gets its name, and the one in transfer loses its
+    // temporary name, unless the destination does not answer in time: the process is gone
+    // within a second whatever the disk does.
     batch_.terminate();
     transfer_.cancel();
-    removeTemporaryNames();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    std::future<void> removed = removeReceivingNamesAside();
+    batch_.settle(deadline);
+    removed.wait_until(deadline);
     hide();
     if (options_.endProgram) {
         options_.endProgram();

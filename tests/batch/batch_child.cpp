@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     zavoket::BlockingWaiter waiter;
     zavoket::CurlTransfer transfer(waiter);
     zavoket::AtomicFileStore store({.unnamedFiles = argc < 4});
-    zavoket::BatchRun batch(catalogue, view, transfer, store);
+    zavoket::BatchRun batch(catalogue, view, transfer, store, waiter);
     batch.start();
     std::printf("%s %s\n", view.label3.c_str(), view.label2.c_str());
     return 0;

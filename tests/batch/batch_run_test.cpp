@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "batch/state_messages.h"
 #include "platform/atomic_file_store.h"
@@ -54,12 +55,39 @@ int closedPort() {
     return ntohs(address.sin_port);
 }
 
+// The real store, but the file named slowName takes a while to get its name: the moment between
+// the end of its transfer and its name lasts long enough to act in.
+class SlowNamingStore final : public FileStore {
+  public:
+    std::unique_ptr<IncomingFile> prepare(const std::string& folder) override {
+        return std::make_unique<File>(*this, store.prepare(folder));
+    }
+    std::string slowName;
+
+  private:
+    struct File final : IncomingFile {
+        File(SlowNamingStore& s, std::unique_ptr<IncomingFile> f) : owner(s), file(std::move(f)) {}
+        bool restart(std::string_view type) override { return file->restart(type); }
+        bool append(std::span<const char> bytes) override { return file->append(bytes); }
+        bool complete() override { return file->complete(); }
+        std::error_code commit(const std::string& path) override {
+            if (!owner.slowName.empty() && path.ends_with("/" + owner.slowName)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            }
+            return file->commit(path);
+        }
+        SlowNamingStore& owner;
+        std::unique_ptr<IncomingFile> file;
+    };
+    AtomicFileStore store;
+};
+
 class BatchRunTest : public ::testing::Test {
   protected:
     BatchRunTest()
         : server(collection),
           transfer(waiter, shortLimits()),
-          batch(catalogue, view, transfer, store) {
+          batch(catalogue, view, transfer, store, waiter) {
         catalogue.fill();
         view.turl = server.baseUrl();
         view.dir = folder.str();
@@ -103,7 +131,7 @@ class BatchRunTest : public ::testing::Test {
     test::TempFolder folder;
     test::EventQueueWaiter waiter;
     CurlTransfer transfer;
-    AtomicFileStore store;
+    SlowNamingStore store;
     Catalogue catalogue;
     test::RecordingView view;
     BatchRun batch;
@@ -148,6 +176,38 @@ TEST_F(BatchRunTest, AbortDuringAFileStopsRightAfterIt) {
     EXPECT_TRUE(holdsServedBytes(4, folder.path()));
     EXPECT_FALSE(server.requested(urlPath(5)));
     EXPECT_EQ(server.requests().size(), 5u);
+}
+
+TEST_F(BatchRunTest, AnAbortShowsOnlyOnceTheEndedFileHasItsName) {
+    store.slowName = catalogue.localName(5);
+    abortDuring(5);
+    view.onLabel2 = [this](const std::string& text) {
+        if (text == "中止しました") {
+            EXPECT_TRUE(holdsServedBytes(5, folder.path()));
+        }
+    };
+    batch.start();
+
+    EXPECT_EQ(view.label2, "中止しました");
+    EXPECT_EQ(listFolder(folder.path()), namesUpTo(6));
+}
+
+TEST_F(BatchRunTest, TheEndingNamesAFileWhoseTransferEndedAndWritesNoOther) {
+    store.slowName = catalogue.localName(4);
+    server.holdAt(urlPath(5), [this] {
+        waiter.post([this] {
+            EXPECT_FALSE(fs::exists(fileOf(4, folder.path()))) << "named before the ending";
+            batch.terminate();
+            transfer.cancel();
+            EXPECT_TRUE(batch.settle(std::chrono::steady_clock::now() + std::chrono::seconds(2)));
+            server.release();
+        });
+    });
+    batch.start();
+
+    EXPECT_EQ(listFolder(folder.path()), namesUpTo(5));
+    EXPECT_TRUE(holdsServedBytes(4, folder.path()));
+    EXPECT_EQ(view.label2, catalogue.localName(5) + "をダウンロードしています");
 }
 
 TEST_F(BatchRunTest, AbortDuringTheLastFileEndsAsCompleted) {

@@ -443,7 +443,7 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
         CurlTransfer transfer(waiter, limits);
         // Every third batch receives under temporary names, as on a USB stick.
         AtomicFileStore store({.unnamedFiles = seed % 3 != 0});
-        BatchRun batch(catalogue, view, transfer, store);
+        BatchRun batch(catalogue, view, transfer, store, waiter);
         batch.start();
 
         // What the server did decides what the folder and the window must show.
@@ -575,26 +575,10 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
     std::mutex mutex;
     std::condition_variable halfway;
     bool sentHalf = false;
-    const std::string path = "/" + collection.urlPath(40);
-    server.setFault([&](const httplib::Request& request, httplib::Response& response) {
-        if (request.path != path) {
-            return false;
-        }
-        response.set_content_provider(
-            collection.length(40), "video/mpeg",
-            [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                const auto bytes = collection.bytes(40);
-                if (offset > 0) {
-                    server.stall(std::chrono::seconds(10));
-                    return false;
-                }
-                sink.write(bytes.data(), bytes.size() / 2);
-                std::lock_guard lock(mutex);
-                sentHalf = true;
-                halfway.notify_all();
-                return true;
-            });
-        return true;
+    server.holdMidBody("/" + collection.urlPath(40), [&] {
+        std::lock_guard lock(mutex);
+        sentHalf = true;
+        halfway.notify_all();
     });
     Child child(server.baseUrl(), destination.folder.path(), param.named);
     ASSERT_TRUE(child.started());
@@ -611,9 +595,8 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
     }
     EXPECT_EQ(temporary, param.leavesTheName ? 1u : 0u);
     if (param.leavesTheName) {
-        std::error_code error;
-        EXPECT_NE(AtomicFileStore().create(destination.folder.str(), error),
-                  nullptr);  // the next use
+        AtomicFileStore store;  // the folder's next use
+        EXPECT_TRUE(store.prepare(destination.folder.str())->restart(""));
     }
     std::set<std::size_t> received;
     for (std::size_t i = 0; i < 40; ++i) {

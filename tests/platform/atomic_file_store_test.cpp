@@ -24,17 +24,15 @@ class AtomicFileStoreTest : public ::testing::Test {
   protected:
     // Receives bytes in the folder and names the file path.
     std::error_code save(const fs::path& folder, const fs::path& path, std::string_view bytes) {
-        std::error_code error;
-        auto file = store.create(folder.string(), error);
-        if (!file) {
-            return error;
-        }
+        auto file = store.prepare(folder.string());
         EXPECT_TRUE(file->restart(""));
         // In two parts, as a body arrives.
         EXPECT_TRUE(file->append(std::span<const char>(bytes.data(), bytes.size() / 2)));
         EXPECT_TRUE(file->append(std::span<const char>(bytes.data() + bytes.size() / 2,
                                                        bytes.size() - bytes.size() / 2)));
-        EXPECT_TRUE(file->complete());
+        if (!file->complete()) {
+            return std::make_error_code(std::errc::io_error);
+        }
         return file->commit(path.string());
     }
     std::error_code save(const fs::path& path, std::string_view bytes) {
@@ -56,17 +54,16 @@ TEST_F(AtomicFileStoreTest, WritesNewFilesAndReplacesLongerOnesExactly) {
 }
 
 TEST_F(AtomicFileStoreTest, NothingShowsBeforeCommitAndAnUncommittedFileLeavesNoTrace) {
-    std::error_code error;
     {
-        auto file = store.create(folder.str(), error);
-        ASSERT_TRUE(file);
+        auto file = store.prepare(folder.str());
+        EXPECT_TRUE(file->restart(""));
         EXPECT_TRUE(file->append(std::span<const char>("partial", 7)));
         EXPECT_TRUE(listFolder(folder.path()).empty());
     }
     EXPECT_TRUE(listFolder(folder.path()).empty());
 
-    auto file = store.create(folder.str(), error);
-    ASSERT_TRUE(file);
+    auto file = store.prepare(folder.str());
+    EXPECT_TRUE(file->restart(""));
     EXPECT_TRUE(file->append(std::span<const char>("first response", 14)));
     EXPECT_TRUE(file->restart(""));  // a redirect's final response starts the body afresh
     EXPECT_TRUE(file->append(std::span<const char>("final", 5)));
@@ -89,9 +86,7 @@ TEST_F(AtomicFileStoreTest, ALinkUnderTheNameIsReplacedNotFollowed) {
 }
 
 TEST_F(AtomicFileStoreTest, FailuresLeaveTheFolderAsItWas) {
-    std::error_code error;
-    EXPECT_EQ(store.create((folder.path() / "missing").string(), error), nullptr);
-    EXPECT_TRUE(error);
+    EXPECT_TRUE(save(folder.path() / "missing", folder.path() / "1200-A.jpg", "bytes"));
 
     // A folder standing under the name cannot be replaced by a file.
     fs::create_directory(folder.path() / "1201-A.jpg");
@@ -135,8 +130,7 @@ TEST_F(AtomicFileStoreTest, LeftoversOfAKilledRunAreClearedAway) {
     for (const auto& name : {dead, mine, std::string("notes.part")}) {
         test::writeFile(folder.path() / name, "x");
     }
-    std::error_code error;
-    EXPECT_TRUE(store.create(folder.str(), error));
+    EXPECT_TRUE(store.prepare(folder.str())->restart(""));
     EXPECT_EQ(listFolder(folder.path()), (std::vector<std::string>{mine, "notes.part"}));
 }
 

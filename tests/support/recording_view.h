@@ -14,6 +14,9 @@ class RecordingView final : public BatchView {
     void setLabel2Caption(const std::string& text) override {
         label2 = text;
         label2History.push_back(text);
+        if (onLabel2) {
+            onLabel2(text);
+        }
     }
     void setLabel3Caption(const std::string& text) override {
         label3 = text;
@@ -50,6 +53,7 @@ class RecordingView final : public BatchView {
     std::vector<std::string> label2History;
     std::vector<std::string> label3History;
     std::vector<std::string> sbHistory;
+    std::function<void(const std::string&)> onLabel2;
     std::function<void(const std::string&)> onSbText;
     std::function<void()> onRefresh;
 };

@@ -6,7 +6,7 @@
 
 namespace zavoket::test {
 
-TestServer::TestServer(const sample::Collection& collection) {
+TestServer::TestServer(const sample::Collection& collection) : collection_(collection) {
     sample::serveCollection(server_, collection, {});
     server_.set_pre_routing_handler(
         [this](const httplib::Request& request, httplib::Response& response) {
@@ -64,6 +64,35 @@ void TestServer::holdAt(const std::string& path, std::function<void()> onHeld) {
     std::lock_guard lock(mutex_);
     holdPath_ = path;
     onHeld_ = std::move(onHeld);
+}
+
+void TestServer::holdMidBody(const std::string& path, std::function<void()> onHeld) {
+    setFault([this, path, onHeld = std::move(onHeld)](const httplib::Request& request,
+                                                      httplib::Response& response) {
+        const long index = collection_.find(request.path);
+        if (request.path != path || index < 0) {
+            return false;
+        }
+        const auto bytes = collection_.bytes(static_cast<std::size_t>(index));
+        response.set_content_provider(
+            bytes.size(), "application/octet-stream",
+            [this, bytes, onHeld](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset > 0) {
+                    {
+                        std::lock_guard lock(mutex_);
+                        holding_ = true;
+                    }
+                    onHeld();
+                    std::unique_lock lock(mutex_);
+                    released_.wait_for(lock, std::chrono::seconds(10),
+                                       [this] { return !holding_ || stopping_; });
+                    return false;
+                }
+                sink.write(bytes.data(), bytes.size() / 2);
+                return true;
+            });
+        return true;
+    });
 }
 
 void TestServer::release() {

@@ -39,6 +39,8 @@ class TestServer {
     // When a request for path arrives, onHeld runs (on a server thread) and the response waits
     // until release() or ten seconds, whichever comes first.
     void holdAt(const std::string& path, std::function<void()> onHeld);
+    // The same once half the body of path has been sent; the rest never comes.
+    void holdMidBody(const std::string& path, std::function<void()> onHeld);
     void release();
 
     [[nodiscard]] std::vector<Request> requests() const;
@@ -49,6 +51,7 @@ class TestServer {
     void stall(std::chrono::milliseconds limit);
 
   private:
+    const sample::Collection& collection_;
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;

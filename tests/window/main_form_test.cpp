@@ -16,8 +16,12 @@
 #include <sys/mount.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <stop_token>
+#include <thread>
 
 #include "platform/atomic_file_store.h"
 #include "support/temp_folder.h"
@@ -68,11 +72,16 @@ class MainFormTest : public ::testing::Test {
     QString statusText() const { return child<QStatusBar>("SB")->currentMessage(); }
 
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
-    // Runs on the window's thread while the server holds the response for entry index.
-    void during(std::size_t index, std::function<void()> action) {
-        server.holdAt("/" + collection().urlPath(index), [this, action = std::move(action)] {
-            QMetaObject::invokeMethod(form.get(), action, Qt::QueuedConnection);
-        });
+    // Runs on the window's thread while the server holds the response for entry index, before
+    // it or, midBody, once half the body has had a moment to reach the file.
+    void during(std::size_t index, std::function<void()> action, bool midBody = false) {
+        auto post = [this, action = std::move(action), midBody] {
+            QMetaObject::invokeMethod(
+                form.get(), [action, midBody] { QTimer::singleShot(midBody ? 100 : 0, action); },
+                Qt::QueuedConnection);
+        };
+        const std::string path = "/" + collection().urlPath(index);
+        midBody ? server.holdMidBody(path, std::move(post)) : server.holdAt(path, std::move(post));
     }
     // Opens a folder as a user does: highlights its item in Dir and presses Enter.
     void openInDir(const QString& name) {
@@ -270,14 +279,21 @@ TEST_F(MainFormTest, CloseDuringAStalledTransferEndsAtOnceAndWritesNothingMore) 
     const std::string oldCopy = "copy from an earlier batch";
     test::writeFile(folder.path() / collection().name(3), oldCopy);
     std::chrono::steady_clock::time_point closedAt;
-    during(3, [this, &closedAt] {
-        // The file in transfer is the program's own business until it is whole.
-        ASSERT_TRUE(
-            static_cast<FileList*>(fileList())->setPath(QString::fromStdString(folder.str())));
-        EXPECT_EQ(fileList()->count(), 4);  // three new files and the old copy
-        closedAt = std::chrono::steady_clock::now();
-        click("CClose");  // the server keeps holding the response
-    });
+    during(
+        3,
+        [this, &closedAt] {
+            // The file in transfer is the program's own business until it is whole.
+            const auto names = listFolder(folder.path());
+            EXPECT_EQ(std::count_if(names.begin(), names.end(), isStoreTemporaryName), 1);
+            ASSERT_TRUE(
+                static_cast<FileList*>(fileList())->setPath(QString::fromStdString(folder.str())));
+            for (int row = 0; row < fileList()->count(); ++row) {
+                EXPECT_FALSE(isStoreTemporaryName(fileList()->item(row)->text().toStdString()));
+            }
+            closedAt = std::chrono::steady_clock::now();
+            click("CClose");  // the server keeps holding the rest of the body
+        },
+        true);
     click("CGet");
     const auto returnedAt = std::chrono::steady_clock::now();
 
@@ -291,6 +307,39 @@ TEST_F(MainFormTest, CloseDuringAStalledTransferEndsAtOnceAndWritesNothingMore) 
     EXPECT_EQ(listFolder(folder.path()).size(), 4u);
     EXPECT_FALSE(server.requested("/" + collection().urlPath(4)));
     server.release();
+}
+
+TEST_F(MainFormTest, CloseEndsWithinASecondWhenTheDestinationStopsAnswering) {
+    test::ExfatMount stick;
+    if (!stick.failure().empty()) {
+        GTEST_SKIP() << "no exFAT file system here: " << stick.failure();
+    }
+    ASSERT_TRUE(dir()->setPath(QString::fromStdString(stick.path().string())));
+    // The stick answers again after a while whatever the window does: an ending that waits
+    // for it fails this test instead of hanging it.
+    std::jthread watchdog([&stick](std::stop_token stop) {
+        std::mutex mutex;
+        std::condition_variable_any never;
+        std::unique_lock lock(mutex);
+        never.wait_for(lock, stop, std::chrono::seconds(3), [] { return false; });
+        stick.thaw();
+    });
+    std::chrono::steady_clock::duration took{};
+    during(
+        3,
+        [this, &stick, &took] {
+            stick.freeze();  // as a stick pulled half out, or a share whose link dropped
+            const auto clicked = std::chrono::steady_clock::now();
+            click("CClose");
+            took = std::chrono::steady_clock::now() - clicked;
+            stick.thaw();
+        },
+        true);
+    click("CGet");
+    server.release();
+
+    EXPECT_EQ(endings, 1);
+    EXPECT_LT(took, std::chrono::seconds(1));
 }
 
 TEST_F(MainFormTest, TheTitleBarsCloseEndsTheRunToo) {

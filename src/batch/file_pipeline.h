@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/file_store.h"
+#include "batch/waiter.h"
+
+namespace zavoket {
+
+// Flushes, names and lets go of received files on a thread of its own, in the order they are
+// handed over: the next transfer never waits for the disk, and the batch's thread never
+// touches the file system. hand(), takeNamed(), idle() and settle() are for the batch's thread.
+class FilePipeline {
+  public:
+    // waiter is woken each time a file has been dealt with.
+    explicit FilePipeline(Waiter& waiter);
+    // Deals with every file handed over before it returns.
+    ~FilePipeline();
+    FilePipeline(const FilePipeline&) = delete;
+    FilePipeline& operator=(const FilePipeline&) = delete;
+
+    // Names the file path; an empty path lets it go without a name.
+    void hand(std::unique_ptr<IncomingFile> file, std::string path, std::size_t index);
+
+    struct Named {
+        std::size_t index;
+        bool ok;
+    };
+    // The files named, or not, since the last call, in the order they were handed over.
+    [[nodiscard]] std::vector<Named> takeNamed();
+
+    // Nothing handed over remains to be done.
+    [[nodiscard]] bool idle() const;
+
+    // Waits, handling no event, until idle or until deadline; true when idle.
+    bool settle(std::chrono::steady_clock::time_point deadline);
+
+  private:
+    struct Job {
+        std::unique_ptr<IncomingFile> file;
+        std::string path;
+        std::size_t index;
+    };
+    void run();
+
+    Waiter& waiter_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_;  // the front one is under way while busy_
+    bool busy_ = false;
+    bool quitting_ = false;
+    std::vector<Named> named_;
+    std::thread thread_;  // last: it starts once the rest is in place
+};
+
+}  // namespace zavoket
