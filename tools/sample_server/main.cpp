@@ -96,8 +96,15 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         });
     }
+    // Only SO_REUSEADDR: the library's default SO_REUSEPORT would share a port that another
+    // server holds, silently, and half the requests would go there.
+    server.set_socket_options([](socket_t socket) {
+        int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     if (!server.bind_to_port("127.0.0.1", port)) {
-        std::cerr << "zavoket-sample-server: cannot listen on 127.0.0.1:" << port << "\n";
+        std::cerr << "zavoket-sample-server: port " << port
+                  << " on 127.0.0.1 is taken by another program\n";
         return 1;
     }
     std::thread stopper([&] {
