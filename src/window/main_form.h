@@ -29,6 +29,8 @@ struct MainFormOptions {
     // Ends the process at once. Tests replace it to see the ending happen.
     std::function<void()> endProgram;
     FileStoreOptions files;
+    // One Japanese Gothic face for every text; empty: IPA (P)Gothic, or Noto Sans CJK JP.
+    QString face;
 };
 
 // The one window. It owns the batch and is its view: every control the batch and the
@@ -75,7 +77,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     AtomicFileStore store_;
     BatchRun batch_;
     bool closing_ = false;
-    bool centredWithFrame_ = false;
+    bool watchedForFrame_ = false;
 
     QPushButton* cGet_ = nullptr;
     QPushButton* cAbort_ = nullptr;

@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -29,8 +27,6 @@
 #include "support/raw_server.h"
 #include "support/temp_folder.h"
 #include "support/test_server.h"
-
-extern char** environ;
 
 namespace zavoket {
 namespace {
@@ -499,38 +495,13 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
 }
 
 // Runs the batch in a process of its own, to kill it the hard way.
-class Child {
-  public:
-    Child(const std::string& url, const fs::path& folder, bool named = false) {
-        const std::string program = ZAVOKET_BATCH_CHILD;
-        const std::string where = folder.string();
-        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(url.c_str()),
-                        const_cast<char*>(where.c_str()),
-                        const_cast<char*>(named ? "named" : nullptr), nullptr};
-        if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
-            pid_ = -1;
-        }
+test::Process batchChild(const std::string& url, const fs::path& folder, bool named = false) {
+    std::vector<std::string> argv = {ZAVOKET_BATCH_CHILD, url, folder.string()};
+    if (named) {
+        argv.emplace_back("named");
     }
-    ~Child() { kill(); }
-    [[nodiscard]] bool started() const { return pid_ > 0; }
-    // True when it was still running and had to be ended.
-    bool kill(int signal = SIGKILL) {
-        if (pid_ <= 0) {
-            return false;
-        }
-        int status = 0;
-        const bool running = ::waitpid(pid_, &status, WNOHANG) == 0;
-        if (running) {
-            ::kill(pid_, signal);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-        return running;
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
+    return test::Process(argv);
+}
 
 struct KillCase {
     const char* name;
@@ -580,14 +551,14 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
         sentHalf = true;
         halfway.notify_all();
     });
-    Child child(server.baseUrl(), destination.folder.path(), param.named);
+    test::Process child = batchChild(server.baseUrl(), destination.folder.path(), param.named);
     ASSERT_TRUE(child.started());
     {
         std::unique_lock lock(mutex);
         ASSERT_TRUE(halfway.wait_for(lock, std::chrono::seconds(20), [&] { return sentHalf; }));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the bytes reach the disk
-    EXPECT_TRUE(child.kill(param.signal));
+    EXPECT_TRUE(child.end(param.signal));
 
     std::size_t temporary = 0;
     for (const auto& name : test::listFolder(destination.folder.path())) {
@@ -616,11 +587,11 @@ TEST(KilledBatchTest, KillsAtRandomMomentsLeaveOnlyWholeFiles) {
     for (int round = 0; round < 12; ++round) {
         SCOPED_TRACE(::testing::Message() << "round " << round);
         Destination destination(catalogue, random);
-        Child child(server.baseUrl(), destination.folder.path());
+        test::Process child = batchChild(server.baseUrl(), destination.folder.path());
         ASSERT_TRUE(child.started());
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 120)(random)));
-        child.kill();
+        child.end();
         // Whatever the child got to, each file holds its old or its whole new content.
         std::set<std::size_t> any;
         for (std::size_t i = 0; i < Catalogue::kSize; ++i) {

@@ -1,11 +1,8 @@
 #include "support/temp_folder.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,8 +10,6 @@
 #include <iterator>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace zavoket::test {
 
@@ -84,24 +79,14 @@ ExfatMount::ExfatMount() {
         return;
     }
     // In the foreground (-d), so the daemon is a child of ours that a test can stop.
-    const std::string mountPoint = path().string();
-    const char* argv[] = {"mount.exfat-fuse", "-d", loop_.c_str(), mountPoint.c_str(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned =
-        ::posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    daemon_ = std::make_unique<Process>(
+        std::vector<std::string>{"mount.exfat-fuse", "-d", loop_, path().string()});
+    if (!daemon_->started()) {
         failure_ = "mount.exfat-fuse is missing (exfat-fuse)";
         return;
     }
-    daemon_ = pid;
     for (int i = 0; i < 250 && !isMountPoint(path()); ++i) {
-        if (::waitpid(daemon_, nullptr, WNOHANG) == daemon_) {
-            daemon_ = -1;
+        if (!daemon_->running()) {
             failure_ = "mount.exfat-fuse could not mount (no /dev/fuse?)";
             return;
         }
@@ -118,9 +103,8 @@ ExfatMount::~ExfatMount() {
     if (mounted_) {
         ::umount2(path().c_str(), MNT_DETACH);
     }
-    if (daemon_ > 0) {
-        ::kill(daemon_, SIGTERM);
-        ::waitpid(daemon_, nullptr, 0);
+    if (daemon_) {
+        daemon_->end(SIGTERM);
     }
     if (!loop_.empty()) {
         (void)std::system(("losetup -d " + loop_ + " 2>/dev/null").c_str());
@@ -128,14 +112,14 @@ ExfatMount::~ExfatMount() {
 }
 
 void ExfatMount::freeze() {
-    if (daemon_ > 0) {
-        ::kill(daemon_, SIGSTOP);
+    if (daemon_) {
+        ::kill(daemon_->pid(), SIGSTOP);
     }
 }
 
 void ExfatMount::thaw() {
-    if (daemon_ > 0) {
-        ::kill(daemon_, SIGCONT);
+    if (daemon_) {
+        ::kill(daemon_->pid(), SIGCONT);
     }
 }
 

@@ -2,8 +2,11 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/process.h"
 
 namespace zavoket::test {
 
@@ -44,7 +47,7 @@ class ExfatMount {
   private:
     TempFolder scratch_;
     std::string loop_;
-    int daemon_ = -1;
+    std::unique_ptr<Process> daemon_;
     bool mounted_ = false;
     std::string failure_;
 };

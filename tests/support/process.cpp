@@ -1,0 +1,67 @@
+#include "support/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <string_view>
+
+extern char** environ;
+
+namespace zavoket::test {
+
+Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                 const std::string& folder) {
+    std::vector<char*> args;
+    for (const auto& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    std::vector<char*> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view inherited(*entry);
+        const bool replaced = std::any_of(environment.begin(), environment.end(), [&](auto& own) {
+            return inherited.substr(0, inherited.find('=') + 1) == own.substr(0, own.find('=') + 1);
+        });
+        if (!replaced) {
+            env.push_back(*entry);
+        }
+    }
+    for (const auto& entry : environment) {
+        env.push_back(const_cast<char*>(entry.c_str()));
+    }
+    env.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (!folder.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    }
+    if (::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), env.data()) != 0) {
+        pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+bool Process::running() const {
+    return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0;
+}
+
+bool Process::end(int signal) {
+    if (pid_ <= 0) {
+        return false;
+    }
+    const bool wasRunning = ::waitpid(pid_, nullptr, WNOHANG) == 0;
+    if (wasRunning) {
+        ::kill(pid_, SIGCONT);  // a stopped one could not take the signal
+        ::kill(pid_, signal);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+    return wasRunning;
+}
+
+}  // namespace zavoket::test

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace zavoket::test {
+
+// A program a test starts, with its output thrown away, and ends at the latest with the test.
+class Process {
+  public:
+    // environment: NAME=VALUE entries that add to or replace the test's own; folder: where it
+    // runs.
+    explicit Process(const std::vector<std::string>& argv,
+                     const std::vector<std::string>& environment = {},
+                     const std::string& folder = {});
+    ~Process() { end(); }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    [[nodiscard]] bool started() const { return pid_ > 0; }
+    [[nodiscard]] pid_t pid() const { return pid_; }
+    [[nodiscard]] bool running() const;
+    // Sends the signal and waits for the end; true when it was still running.
+    bool end(int signal = 9);
+
+  private:
+    pid_t pid_ = -1;
+};
+
+}  // namespace zavoket::test
