@@ -1,9 +1,11 @@
 // Turns a text pixel map into a Windows icon file: each "size N" block of N lines of N
 // characters becomes one image of N x N pixels in 16 colours with a transparency mask.
 //
-//   zavoket-icongen INPUT.txt OUTPUT.ico [--xpm SIZE OUTPUT.xpm]...
+//   zavoket-icongen INPUT.txt OUTPUT.ico [--png SIZE OUTPUT.png]...
 //
-// --xpm also writes the image of that size as an X pixmap, the form desktop icon themes take.
+// --png also writes a PNG of SIZE x SIZE pixels for desktop icon themes, from the largest image
+// that fits: each of its pixels becomes a whole square of pixels, never a blur, and what the
+// squares leave over is a transparent margin around the picture.
 //
 // The characters name the 16 standard colours; "." is transparent. Lines starting with "#"
 // are comments.
@@ -16,6 +18,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <zlib.h>
 
 namespace {
 
@@ -147,27 +151,63 @@ bool parse(std::istream& in, std::vector<Image>& images, std::string& error) {
     return true;
 }
 
-std::string xpm(const Image& image) {
-    std::ostringstream out;
-    out << "/* XPM */\nstatic const char* icon[] = {\n";
-    out << "\"" << image.size << " " << image.size << " 17 1\",\n\". c None\",\n";
-    for (const Colour& c : kPalette) {
-        char hex[8];
-        std::snprintf(hex, sizeof(hex), "#%02X%02X%02X", c.red, c.green, c.blue);
-        out << "\"" << c.key << " c " << hex << "\",\n";
+void putBigEndian(std::string& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<char>((v >> shift) & 0xFF));
     }
-    for (const std::string& row : image.rows) {
-        out << "\"" << row << "\",\n";
+}
+
+void pngChunk(std::string& out, const char* type, const std::string& data) {
+    const std::string typed = type + data;
+    putBigEndian(out, static_cast<std::uint32_t>(data.size()));
+    out += typed;
+    putBigEndian(out, static_cast<std::uint32_t>(
+                          ::crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
+                                  static_cast<uInt>(typed.size()))));
+}
+
+// An RGBA PNG of size x size pixels, each source pixel scaled by a whole factor and centred.
+std::string png(const Image& image, int size) {
+    const int scale = size / image.size;
+    const int margin = (size - scale * image.size) / 2;
+    auto pixel = [&](int y, int x) {
+        const int row = (y - margin) / scale;
+        const int column = (x - margin) / scale;
+        return y < margin || x < margin || row >= image.size || column >= image.size
+                   ? '.'
+                   : image.rows[row][column];
+    };
+    std::string raw;
+    for (int y = 0; y < size; ++y) {
+        raw.push_back(0);  // no filter
+        for (int x = 0; x < size; ++x) {
+            const int index = paletteIndex(pixel(y, x));
+            const Colour c = index < 0 ? Colour{'.', 0, 0, 0} : kPalette[index];
+            raw += {static_cast<char>(c.red), static_cast<char>(c.green),
+                    static_cast<char>(c.blue), static_cast<char>(index < 0 ? 0 : 255)};
+        }
     }
-    out << "};\n";
-    return out.str();
+    uLongf packedSize = ::compressBound(static_cast<uLong>(raw.size()));
+    std::string packed(packedSize, '\0');
+    ::compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()), 9);
+    packed.resize(packedSize);
+    std::string header;
+    putBigEndian(header, static_cast<std::uint32_t>(size));
+    putBigEndian(header, static_cast<std::uint32_t>(size));
+    header += {8, 6, 0, 0, 0};  // 8 bits a channel, RGBA, deflate, no filter, no interlace
+    std::string out = "\x89PNG\r\n\x1a\n";
+    pngChunk(out, "IHDR", header);
+    pngChunk(out, "IDAT", packed);
+    pngChunk(out, "IEND", "");
+    return out;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3 || (argc - 3) % 3 != 0) {
-        std::cerr << "usage: zavoket-icongen INPUT.txt OUTPUT.ico [--xpm SIZE OUTPUT.xpm]...\n";
+        std::cerr << "usage: zavoket-icongen INPUT.txt OUTPUT.ico [--png SIZE OUTPUT.png]...\n";
         return 2;
     }
     std::ifstream in(argv[1]);
@@ -203,19 +243,19 @@ int main(int argc, char** argv) {
     }
     for (int i = 3; i + 2 < argc; i += 3) {
         const int size = std::atoi(argv[i + 1]);
-        const Image* wanted = nullptr;
+        const Image* source = nullptr;
         for (const Image& image : images) {
-            if (image.size == size) {
-                wanted = &image;
+            if (image.size <= size && (!source || image.size > source->size)) {
+                source = &image;
             }
         }
-        if (std::string(argv[i]) != "--xpm" || wanted == nullptr) {
-            std::cerr << argv[1] << ": no image of size " << argv[i + 1] << "\n";
+        if (std::string(argv[i]) != "--png" || source == nullptr) {
+            std::cerr << argv[1] << ": no image scales whole to " << argv[i + 1] << " pixels\n";
             return 1;
         }
-        std::ofstream pixmap(argv[i + 2], std::ios::trunc);
-        pixmap << xpm(*wanted);
-        if (!pixmap) {
+        std::ofstream picture(argv[i + 2], std::ios::binary | std::ios::trunc);
+        picture << png(*source, size);
+        if (!picture) {
             return 1;
         }
     }
