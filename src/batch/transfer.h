@@ -70,12 +70,4 @@ class Transfer {
                                             BodySink& sink) = 0;
 };
 
-// A sink that keeps nothing, for a body that has nowhere to go.
-class DiscardingSink final : public BodySink {
-  public:
-    bool restart(std::string_view) override { return true; }
-    bool append(std::span<const char>) override { return true; }
-    bool complete() override { return false; }
-};
-
 }  // namespace zavoket
