@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string_view>
+#include <thread>
 
 extern char** environ;
 
@@ -58,7 +60,17 @@ bool Process::end(int signal) {
     if (wasRunning) {
         ::kill(pid_, SIGCONT);  // a stopped one could not take the signal
         ::kill(pid_, signal);
-        ::waitpid(pid_, nullptr, 0);
+        bool ended = false;
+        for (int i = 0; i < 200 && !ended; ++i) {
+            ended = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+            if (!ended) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        if (!ended) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
     }
     pid_ = -1;
     return wasRunning;

@@ -15,14 +15,15 @@ class Process {
     explicit Process(const std::vector<std::string>& argv,
                      const std::vector<std::string>& environment = {},
                      const std::string& folder = {});
-    ~Process() { end(); }
+    ~Process() { end(15); }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
     [[nodiscard]] bool started() const { return pid_ > 0; }
     [[nodiscard]] pid_t pid() const { return pid_; }
     [[nodiscard]] bool running() const;
-    // Sends the signal and waits for the end; true when it was still running.
+    // Sends the signal and waits for the end, at most two seconds before it kills the process;
+    // true when it was still running. SIGTERM lets a server clean up after itself.
     bool end(int signal = 9);
 
   private:
