@@ -60,13 +60,6 @@ class TemporaryNameNote {
     ~TemporaryNameNote() { release(); }
     TemporaryNameNote(const TemporaryNameNote&) = delete;
     TemporaryNameNote& operator=(const TemporaryNameNote&) = delete;
-    TemporaryNameNote(TemporaryNameNote&& other) noexcept
-        : slot_(std::exchange(other.slot_, nullptr)) {}
-    TemporaryNameNote& operator=(TemporaryNameNote&& other) noexcept {
-        release();
-        slot_ = std::exchange(other.slot_, nullptr);
-        return *this;
-    }
 
     void markWhole() {
         if (slot_ != nullptr) {
@@ -132,11 +125,8 @@ class TempFile final : public IncomingFile {
         : dir_(std::move(dir)),
           file_(std::move(file)),
           tempName_(std::move(tempName)),
-          flush_(flush) {
-        if (!tempName_.empty()) {
-            note_ = TemporaryNameNote(dir_.get(), tempName_);
-        }
-    }
+          note_(tempName_.empty() ? TemporaryNameNote() : TemporaryNameNote(dir_.get(), tempName_)),
+          flush_(flush) {}
 
     ~TempFile() override {
         if (!tempName_.empty()) {
@@ -192,10 +182,8 @@ class TempFile final : public IncomingFile {
             return false;
         }
         written_ += bytes.size();
-        if (flush_ && written_ - flushedUpTo_ >= kWriteBackStep) {
-            ::sync_file_range(file_.get(), static_cast<off_t>(flushedUpTo_),
-                              static_cast<off_t>(written_ - flushedUpTo_), SYNC_FILE_RANGE_WRITE);
-            flushedUpTo_ = written_;
+        if (written_ - flushedUpTo_ >= kWriteBackStep) {
+            startWriteBack();
         }
         return true;
     }
@@ -204,10 +192,7 @@ class TempFile final : public IncomingFile {
     // another thread, so the next transfer need not wait for it.
     bool complete() override {
         note_.markWhole();
-        if (flush_ && written_ > flushedUpTo_) {
-            ::sync_file_range(file_.get(), static_cast<off_t>(flushedUpTo_),
-                              static_cast<off_t>(written_ - flushedUpTo_), SYNC_FILE_RANGE_WRITE);
-        }
+        startWriteBack();
         return true;
     }
 
@@ -237,6 +222,15 @@ class TempFile final : public IncomingFile {
     }
 
   private:
+    // Starts the bytes not yet on their way to the disk, without waiting for them.
+    void startWriteBack() {
+        if (flush_ && written_ > flushedUpTo_) {
+            ::sync_file_range(file_.get(), static_cast<off_t>(flushedUpTo_),
+                              static_cast<off_t>(written_ - flushedUpTo_), SYNC_FILE_RANGE_WRITE);
+            flushedUpTo_ = written_;
+        }
+    }
+
     // The unnamed file gets the name directly where nothing stands under it; otherwise under a
     // temporary name first, which then replaces the old entry in one step.
     std::error_code linkInto(int target, const std::string& name) {

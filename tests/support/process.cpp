@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string_view>
 #include <thread>
 
@@ -46,6 +47,18 @@ Process::Process(const std::vector<std::string>& argv, const std::vector<std::st
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
+}
+
+std::string printed(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof(buffer), pipe)) {
+            text.append(buffer, n);
+        }
+        ::pclose(pipe);
+    }
+    return text;
 }
 
 bool Process::running() const {

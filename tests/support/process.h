@@ -30,4 +30,7 @@ class Process {
     pid_t pid_ = -1;
 };
 
+// What a command, run by the shell, prints on its standard output.
+[[nodiscard]] std::string printed(const std::string& command);
+
 }  // namespace zavoket::test

@@ -29,22 +29,6 @@ TempFolder::~TempFolder() {
 
 namespace {
 
-// The first line a command prints, or nothing when it fails.
-std::string firstLineOf(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return {};
-    }
-    char line[256] = {};
-    const bool read = std::fgets(line, sizeof(line), pipe) != nullptr;
-    const int status = ::pclose(pipe);
-    std::string text = read && status == 0 ? line : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    return text;
-}
-
 bool isMountPoint(const std::filesystem::path& path) {
     std::ifstream mounts("/proc/self/mounts");
     std::string device;
@@ -73,7 +57,8 @@ ExfatMount::ExfatMount() {
         failure_ = "mkfs.exfat failed or is missing (exfatprogs)";
         return;
     }
-    loop_ = firstLineOf("losetup -f --show " + image.string() + " 2>/dev/null");
+    loop_ = printed("losetup -f --show " + image.string() + " 2>/dev/null");
+    loop_ = loop_.substr(0, loop_.find('\n'));
     if (loop_.empty()) {
         failure_ = "no loop device could be set up";
         return;

@@ -38,6 +38,7 @@ namespace zavoket {
 namespace {
 
 namespace fs = std::filesystem;
+using test::printed;
 using namespace std::chrono_literals;
 using test::listFolder;
 using test::readFile;
@@ -534,19 +535,6 @@ TEST_F(MainFormTest, TheDiskMovesDuringARunAndKeepsItsPlaceBetweenRuns) {
     });
     click("CGet");
     EXPECT_EQ(atSecondStart, afterFirst);
-}
-
-// What a command prints, for the X tools that tell where a window stands.
-std::string printed(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof(buffer), pipe)) {
-            text.append(buffer, n);
-        }
-        ::pclose(pipe);
-    }
-    return text;
 }
 
 template <typename Condition>
