@@ -17,10 +17,12 @@ namespace {
 int usage() {
     std::cerr << "usage: zavoket-sample-server [--profile small|full|tiny] [--seed N] [--port N]\n"
                  "                             [--rate BYTES_PER_S[k|M]] [--log]\n"
-                 "                             [--write FOLDER] [--paths]\n"
+                 "                             [--misbehave PERCENT] [--write FOLDER] [--paths]\n"
                  "Serves the sample collection at http://127.0.0.1:PORT/FOLDER/NAME (port 8194\n"
                  "by default); with --write, writes it to FOLDER instead and exits; with --paths,\n"
-                 "prints each file's FOLDER/NAME in download order and exits.\n";
+                 "prints each file's FOLDER/NAME in download order and exits. --misbehave answers\n"
+                 "so many requests in a hundred as a school network may: error pages, a portal's\n"
+                 "page, cut or stalled connections and the like.\n";
     return 2;
 }
 
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
             if (!parseRate(value(), options.bytesPerSecond)) {
                 return usage();
             }
+        } else if (arg == "--misbehave") {
+            options.misbehavePercent = static_cast<unsigned>(std::stoul(value()));
         } else if (arg == "--log") {
             log = true;
         } else if (arg == "--paths") {
@@ -67,6 +71,7 @@ int main(int argc, char** argv) {
     }
 
     const Collection collection(profile, seed);
+    options.seed = seed;
     if (printPaths) {
         for (std::size_t i = 0; i < collection.size(); ++i) {
             std::cout << collection.urlPath(i) << "\n";

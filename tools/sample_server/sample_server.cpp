@@ -2,7 +2,12 @@
 
 #include <charconv>
 #include <chrono>
+#include <memory>
+#include <mutex>
+#include <random>
 #include <thread>
+
+#include "misbehaviour.h"
 
 namespace zavoket::sample {
 
@@ -12,9 +17,22 @@ void serveCollection(httplib::Server& server, const Collection& collection, Serv
     server.set_tcp_nodelay(true);
     server.set_keep_alive_max_count(100'000);
     server.set_keep_alive_timeout(30);
-    server.Get(R"(/.*)", [&collection, options](const httplib::Request& request,
-                                                httplib::Response& response) {
+    auto random = std::make_shared<std::pair<std::mutex, std::mt19937_64>>();
+    random->second.seed(options.seed);
+    server.Get(R"(/.*)", [&collection, options, random](const httplib::Request& request,
+                                                        httplib::Response& response) {
+        if (answerDetour(collection, request, response)) {
+            return;
+        }
         const long index = collection.find(request.path);
+        if (index >= 0 && options.misbehavePercent > 0) {
+            std::lock_guard lock(random->first);
+            if (random->second() % 100 < options.misbehavePercent) {
+                const auto drawn = random->second() % (kMisbehaviourCount - 1) + 1;
+                return answerAs(static_cast<Misbehaviour>(drawn), collection,
+                                static_cast<std::size_t>(index), request, response);
+            }
+        }
         if (index < 0) {
             response.status = 404;
             response.set_content("not found\n", "text/plain");

@@ -10,6 +10,9 @@ namespace zavoket::sample {
 
 struct ServeOptions {
     std::uint64_t bytesPerSecond = 0;  // per response; 0 for no limit
+    // Answers so many requests in a hundred with a misbehaviour, drawn from the seed.
+    unsigned misbehavePercent = 0;
+    std::uint64_t seed = 1;
 };
 
 // Prepares server to serve collection at /FOLDER/NAME over long-lived connections: one

@@ -5,16 +5,13 @@
 #include <string>
 #include <vector>
 
-namespace zavoket::test {
+namespace zavoket::harness {
 
-// A program a test starts, with its output thrown away, and ends at the latest with the test.
+// A program started with its output thrown away, and ended at the latest with the object.
+// Run it through env(1) for another environment or folder.
 class Process {
   public:
-    // environment: NAME=VALUE entries that add to or replace the test's own; folder: where it
-    // runs.
-    explicit Process(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& environment = {},
-                     const std::string& folder = {});
+    explicit Process(const std::vector<std::string>& argv);
     ~Process() { end(15); }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -33,4 +30,4 @@ class Process {
 // What a command, run by the shell, prints on its standard output.
 [[nodiscard]] std::string printed(const std::string& command);
 
-}  // namespace zavoket::test
+}  // namespace zavoket::harness

@@ -1,0 +1,575 @@
+#include "batch/batch_run.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "batch/body_check.h"
+#include "batch/state_messages.h"
+#include "local_batch.h"
+#include "misbehaviour.h"
+#include "support/held_server.h"
+#include "support/scratch.h"
+
+namespace zavoket {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::listFolder;
+
+const char* const kFinished = "終了しました";
+const char* const kAborted = "中止しました";
+const char* const kErrorText = "コンピュータとの通信中にエラーが発生しました。";
+
+// The real store, but the file named slowName takes a while to get its name: the moment
+// between the end of its transfer and its name lasts long enough to act in. It counts the
+// files let go on the batch's own thread, which would make the window wait for the disk.
+class SlowNamingStore final : public FileStore {
+  public:
+    std::unique_ptr<IncomingFile> prepare(const std::string& folder) override {
+        return std::make_unique<File>(*this, store.prepare(folder));
+    }
+    std::string slowName;
+    const std::thread::id batchThread = std::this_thread::get_id();
+    std::atomic<int> closedOnBatchThread{0};
+
+  private:
+    struct File final : IncomingFile {
+        File(SlowNamingStore& s, std::unique_ptr<IncomingFile> f) : owner(s), file(std::move(f)) {}
+        ~File() override {
+            owner.closedOnBatchThread += owner.batchThread == std::this_thread::get_id();
+        }
+        bool restart(std::string_view type) override { return file->restart(type); }
+        bool append(std::span<const char> bytes) override { return file->append(bytes); }
+        bool complete() override { return file->complete(); }
+        std::error_code commit(const std::string& path) override {
+            std::this_thread::sleep_for(path.ends_with("/" + owner.slowName) ? 300ms : 0ms);
+            return file->commit(path);
+        }
+        SlowNamingStore& owner;
+        std::unique_ptr<IncomingFile> file;
+    };
+    AtomicFileStore store;
+};
+
+class BatchRunTest : public ::testing::Test {
+  protected:
+    harness::LocalBatchOptions options() {
+        harness::LocalBatchOptions o;
+        o.transfer.connectTimeout = 2s;
+        o.transfer.idleTimeout = 1s;
+        o.store = &store;
+        return o;
+    }
+    [[nodiscard]] fs::path fileOf(std::size_t index, const fs::path& where = {}) const {
+        return (where.empty() ? folder.path() : where) / run.catalogue.localName(index);
+    }
+    [[nodiscard]] bool holdsServedBytes(std::size_t index, const fs::path& where = {}) const {
+        return fs::is_regular_file(fs::symlink_status(fileOf(index, where))) &&
+               test::readFile(fileOf(index, where)) == collection.bytes(index);
+    }
+    // Runs action on the batch's thread while the server holds the response for entry index,
+    // as a click during that transfer would; the response goes on afterwards.
+    void during(std::size_t index, std::function<void()> action) {
+        server.hold("/" + collection.urlPath(index), [this, action = std::move(action)] {
+            run.waiter.post([this, action] {
+                action();
+                server.release();
+            });
+        });
+    }
+
+    const sample::Collection collection{sample::Profile::Small, 7};
+    test::HeldServer server{collection};
+    test::TempFolder folder;
+    SlowNamingStore store;
+    harness::LocalBatch run{server.baseUrl(), folder.str(), options()};
+    harness::RecordingView& view = run.view;
+    BatchRun& batch = run.batch;
+};
+
+struct AbortCase {
+    const char* name;
+    std::size_t at;   // the file in transfer when the stop button is clicked
+    bool slowNaming;  // that file takes a while to get its name
+};
+
+class AbortTest : public BatchRunTest, public ::testing::WithParamInterface<AbortCase> {};
+
+INSTANTIATE_TEST_SUITE_P(During, AbortTest,
+                         ::testing::Values(AbortCase{"TheFifthFile", 4, false},
+                                           AbortCase{"AFileSlowToBeNamed", 5, true},
+                                           AbortCase{"TheLastFile", 193, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(AbortTest, StopsRightAfterThatFileOnceItHasItsName) {
+    const std::size_t at = GetParam().at;
+    store.slowName = GetParam().slowNaming ? run.catalogue.localName(at) : "-";
+    during(at, [this] { batch.abort(); });
+    view.onLabel2 = [&](const std::string& text) {
+        if (text == kAborted || text == kFinished) {
+            EXPECT_TRUE(holdsServedBytes(at)) << "the ending came before the file's name";
+        }
+    };
+    batch.start();
+
+    EXPECT_EQ(view.label3, std::to_string(at + 1) + "/194");
+    EXPECT_EQ(view.label2, at == 193 ? kFinished : kAborted);
+    EXPECT_TRUE(view.label11Visible);
+    EXPECT_FALSE(view.timer1Enabled || view.image3Visible);
+    EXPECT_EQ(listFolder(folder.path()).size(), at + 1);
+    EXPECT_TRUE(holdsServedBytes(at));
+    EXPECT_EQ(server.paths().size(), at + 1);
+}
+
+TEST_F(BatchRunTest, OnlyKnownStatesShowAndOnlyAnErrorAsksToStop) {
+    for (const std::int16_t state : {1, 12, 13, -1}) {
+        batch.onStateChange(state);
+    }
+    EXPECT_EQ(view.sbHistory, (std::vector<std::string>{
+                                  "指定されたホスト コンピュータの IP アドレスを調べています。",
+                                  "要求処理が完了し、すべてのデータが受信されました。"}));
+    EXPECT_EQ(batch.abortFlag(), 0);
+    batch.onStateChange(11);
+    EXPECT_EQ(view.sb, kErrorText);
+    EXPECT_EQ(batch.abortFlag(), -1);
+    batch.start();  // a stop asked for while idle is forgotten at the next start
+    EXPECT_EQ(view.label2, kFinished);
+}
+
+TEST_F(BatchRunTest, ClosingNamesTheFileWhoseTransferEndedAndNoOther) {
+    store.slowName = run.catalogue.localName(4);
+    std::chrono::steady_clock::duration settling{};
+    during(5, [this, &settling] {
+        EXPECT_FALSE(fs::exists(fileOf(4))) << "named before the ending";
+        batch.terminate();
+        run.transfer.cancel();
+        const auto now = std::chrono::steady_clock::now();
+        EXPECT_TRUE(batch.settle(now + 10s));
+        settling = std::chrono::steady_clock::now() - now;
+    });
+    batch.start();
+
+    EXPECT_EQ(listFolder(folder.path()).size(), 5u);
+    EXPECT_TRUE(holdsServedBytes(4));
+    EXPECT_EQ(view.label2, run.catalogue.localName(5) + "をダウンロードしています");
+    EXPECT_LT(settling, 5s) << "settling waited for its deadline, not for the file";
+    EXPECT_EQ(store.closedOnBatchThread, 0);
+}
+
+struct AnswerCase {
+    const char* name;
+    sample::Misbehaviour answer;  // instead of the files below, or of every clip when none
+    std::vector<std::size_t> files;
+    const char* label3;
+    const char* label2;
+    const char* sb;
+    std::size_t saved;  // files in the folder afterwards
+};
+
+void PrintTo(const AnswerCase& answer, std::ostream* out) {
+    *out << answer.name;
+}
+
+class AnswerTest : public BatchRunTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
+    AnswerCase{"ErrorPages", sample::Misbehaviour::NotFound, {2, 6}, "194/194", "終了しました（失敗 2 件）",
+               "保存できなかったファイル: 1102-2-A.jpg, 1301-1-A.jpg", 193},
+    AnswerCase{"EveryClipMissing", sample::Misbehaviour::ServerError, {}, "194/194", "終了しました（失敗 123 件）",
+               "保存できなかったファイル: 1103-1.mpg, 1302-1-A.mpg, 1302-2-A.mpg, 1302-3-A.mpg, 1302-4-A.mpg ほか 118 件", 71},
+    AnswerCase{"ABrokenConnection", sample::Misbehaviour::CutChunks, {10}, "11/194", kAborted, kErrorText, 10},
+    AnswerCase{"NoServer", sample::Misbehaviour::None, {}, "1/194", kAborted, kErrorText, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
+    const AnswerCase& answer = GetParam();
+    test::writeFile(fileOf(2), "good copy from an earlier batch");
+    server.setFault([&](const httplib::Request& request, httplib::Response& response) {
+        const long index = collection.find(request.path);
+        const auto& files = answer.files;
+        if (index < 0 || !(files.empty() ? request.path.ends_with(".mpg")
+                                         : std::count(files.begin(), files.end(), index) > 0)) {
+            return false;
+        }
+        sample::answerAs(answer.answer, collection, static_cast<std::size_t>(index), request,
+                         response);
+        return true;
+    });
+    if (answer.answer == sample::Misbehaviour::None) {
+        harness::LocalServer gone(collection);
+        view.turl = gone.baseUrl();  // where nothing listens any more
+    }
+    batch.start();
+
+    EXPECT_EQ(view.label3, answer.label3);
+    EXPECT_EQ(view.label2, answer.label2);
+    EXPECT_EQ(view.sb, answer.sb);
+    EXPECT_EQ(view.label11Visible, answer.label2 == kAborted);
+    EXPECT_EQ(listFolder(folder.path()).size(), answer.saved);
+    if (answer.label2 != kAborted) {
+        EXPECT_EQ(server.connectionCount(), 1u);
+        // Requests go in catalogue order, which is not name order: these places must stay.
+        // clang-format off
+        const std::map<std::size_t, std::string> kPlaces = {
+            {0, "/1101/1101-A.jpg"}, {21, "/1309/1309-A.jpg"}, {22, "/1309/1309-1-A.mpg"}, {100, "/1707/1707-5.mpg"},
+            {114, "/1715/1715-1.mpg"}, {116, "/1714/1714-1.mpg"}, {160, "/4202/4202-1-1.mpg"}, {193, "/5104/5104-2.mpg"}};
+        // clang-format on
+        for (const auto& [index, path] : kPlaces) {
+            EXPECT_EQ(server.paths().at(index), path);
+        }
+    }
+    EXPECT_TRUE(holdsServedBytes(2) ||
+                test::readText(fileOf(2)) == "good copy from an earlier batch");
+    EXPECT_EQ(store.closedOnBatchThread, 0);
+}
+
+TEST_F(BatchRunTest, AFullDiskKeepsOldFilesAndLeavesNoTemporaryFile) {
+    const fs::path small = folder.path() / "small-disk";
+    fs::create_directory(small);
+    const test::Tmpfs disk(small, "160k");
+    if (!disk.failure().empty()) {
+        GTEST_SKIP() << disk.failure();
+    }
+    test::writeFile(fileOf(150, small), std::string(2000, 'o'));
+    view.dir = small.string();
+    batch.start();
+
+    EXPECT_TRUE(view.label2.starts_with("終了しました（失敗 ")) << view.label2;
+    std::size_t saved = 0;
+    for (const auto& name : listFolder(small)) {
+        EXPECT_FALSE(isStoreTemporaryName(name)) << name;
+    }
+    for (std::size_t i = 0; i < Catalogue::kSize; ++i) {
+        if (i == 150 && !holdsServedBytes(i, small)) {
+            EXPECT_EQ(test::readText(fileOf(i, small)), std::string(2000, 'o'));
+        } else if (fs::exists(fileOf(i, small))) {
+            EXPECT_TRUE(holdsServedBytes(i, small)) << i;
+            ++saved;
+        }
+    }
+    EXPECT_GT(saved, 0u);
+    EXPECT_LT(saved, 194u);
+}
+
+// Collects what the check lets through.
+struct MemoryFile final : IncomingFile {
+    bool restart(std::string_view) override { return bytes.clear(), true; }
+    bool append(std::span<const char> data) override {
+        return bytes.append(data.data(), data.size()), true;
+    }
+    bool complete() override { return true; }
+    std::error_code commit(const std::string&) override { return {}; }
+    std::string bytes;
+};
+
+TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
+    const struct {
+        const char* name;
+        const char* type;
+        std::vector<std::string> parts;  // "" restarts, as a redirect's final response does
+        bool picture;
+        bool kept;
+    } kRows[] = {
+        {"a picture in pieces", "image/jpeg", {"\xFF", "\xD8", "\xFF\xE0rest"}, true, true},
+        {"a clip with markup later on", "video/mpeg", {"G@\x11", "<later"}, false, true},
+        {"a clip of two bytes", "", {"ab"}, false, true},
+        {"a picture of two bytes", "image/jpeg", {"\xFF\xD8"}, true, false},
+        {"a web page by its type", " Text/HTML ; charset=UTF-8", {"\xFF\xD8\xFF"}, true, false},
+        {"an XHTML page by its type", "application/xhtml+xml", {"G@\x11"}, false, false},
+        {"text after a blank line", "video/mpeg", {"\r\n<html>"}, false, false},
+        {"a GIF as a picture", "image/jpeg", {"GIF89a"}, true, false},
+        {"a redirect's body", "image/jpeg", {"<h", "", "\xFF\xD8\xFF\xDB"}, true, true},
+    };
+    for (const auto& row : kRows) {
+        MemoryFile file;
+        CatalogueBodyCheck check(file, row.picture);
+        bool taken = check.restart(row.type);
+        std::string expected;
+        for (const std::string& part : row.parts) {
+            taken = taken && (part.empty() ? check.restart(row.type) : check.append(part));
+            expected = part.empty() ? "" : expected + part;
+        }
+        EXPECT_EQ(taken && check.complete(), row.kept) << row.name;
+        EXPECT_EQ(file.bytes, row.kept ? expected : file.bytes) << row.name;
+    }
+}
+
+// The soak: batches against a server that misbehaves, drawn from a seed, and batches killed
+// outright. After each, every file in the folder must be either what it was before or exactly
+// what the server sent whole, and the ending must tell what happened.
+//
+// ZAVOKET_SOAK_BATCHES (default two per misbehaviour) and ZAVOKET_SOAK_SEED (default 0) set a
+// longer soak.
+
+using sample::Misbehaviour;
+
+// What must come of each misbehaviour: whether the file is received whole all the same, and
+// whether the connection breaks, which stops the batch.
+enum class Kept { Yes, No, ClipsOnly };
+struct Outcome {
+    Misbehaviour misbehaviour;
+    Kept kept;
+    bool breaks;
+};
+// clang-format off
+const Outcome kOutcomes[] = {
+    {Misbehaviour::None, Kept::Yes, false},             {Misbehaviour::NotFound, Kept::No, false},
+    {Misbehaviour::ServerError, Kept::No, false},       {Misbehaviour::RedirectToFile, Kept::Yes, false},
+    {Misbehaviour::RedirectToNothing, Kept::No, false}, {Misbehaviour::NoContent, Kept::No, false},
+    {Misbehaviour::LongerLengthThenClose, Kept::No, true}, {Misbehaviour::CutChunks, Kept::No, true},
+    {Misbehaviour::SlowDrip, Kept::Yes, false},         {Misbehaviour::Portal, Kept::No, false},
+    {Misbehaviour::WebPage, Kept::No, false},           {Misbehaviour::EmptyOk, Kept::No, false},
+    {Misbehaviour::Markup, Kept::No, false},            {Misbehaviour::TextBody, Kept::No, false},
+    {Misbehaviour::NotAJpeg, Kept::ClipsOnly, false},   {Misbehaviour::Gzip, Kept::Yes, false},
+    {Misbehaviour::EndlessError, Kept::No, false},
+    {Misbehaviour::Silence, Kept::No, true},  // last: it costs the idle limit each time
+};
+// clang-format on
+static_assert(std::size(kOutcomes) == sample::kMisbehaviourCount);
+
+// Serves the collection, drawing for each catalogue file one misbehaviour: often the featured
+// one, now and then any other but silence, else none.
+class SoakServer {
+  public:
+    SoakServer(const sample::Collection& collection, std::uint64_t seed, const Outcome& featured)
+        : random_(seed), featured_(featured), server_(collection) {
+        server_.setFault([this](const auto& request, auto& response) {
+            const long index = server_.collection().find(request.path);
+            if (index < 0) {
+                return false;
+            }
+            std::lock_guard lock(mutex_);
+            const int roll = std::uniform_int_distribution<int>(0, 59)(random_);
+            const Outcome* drawn = roll < 5   ? &featured_
+                                   : roll < 7 ? &kOutcomes[random_() % (std::size(kOutcomes) - 1)]
+                                              : &kOutcomes[0];
+            drawn_.emplace_back(static_cast<std::size_t>(index), drawn);
+            sample::answerAs(drawn->misbehaviour, server_.collection(),
+                             static_cast<std::size_t>(index), request, response, &endlessBytes);
+            return true;
+        });
+    }
+    [[nodiscard]] std::string baseUrl() const { return server_.baseUrl(); }
+    // What was drawn for each catalogue file requested, in order.
+    [[nodiscard]] std::vector<std::pair<std::size_t, const Outcome*>> drawn() const {
+        std::lock_guard lock(mutex_);
+        return drawn_;
+    }
+    std::atomic<std::size_t> endlessBytes{0};  // the most an endless answer sent
+
+  private:
+    mutable std::mutex mutex_;
+    std::mt19937_64 random_;
+    const Outcome& featured_;
+    std::vector<std::pair<std::size_t, const Outcome*>> drawn_;
+    harness::LocalServer server_;  // last: it stops before what its threads use goes
+};
+
+// A destination as users leave them: old versions of some files, a link under one catalogue
+// name that points out of the folder, and a file of their own.
+struct Destination {
+    test::TempFolder folder;
+    test::TempFolder outside;
+    std::map<std::string, std::string> old;  // catalogue name -> old bytes
+    std::string linkName;                    // empty where the file system has no links (exFAT)
+
+    Destination(const Catalogue& catalogue, std::mt19937_64& random, const fs::path& base = {})
+        : folder(base) {
+        std::uniform_int_distribution<std::size_t> pick(0, Catalogue::kSize - 1);
+        for (int i = 0; i < 30; ++i) {
+            const std::string& name = catalogue.localName(pick(random));
+            old[name] = "old version of " + name + " " + std::to_string(random());
+            test::writeFile(folder.path() / name, old[name]);
+        }
+        do {
+            linkName = catalogue.localName(pick(random));
+        } while (old.contains(linkName));
+        test::writeFile(outside.path() / "target.txt", "outside the folder");
+        std::error_code noLinks;
+        fs::create_symlink(outside.path() / "target.txt", folder.path() / linkName, noLinks);
+        linkName = noLinks ? "" : linkName;
+        test::writeFile(folder.path() / "my notes.txt", "the teacher's own file");
+    }
+
+    // Fails the test where a file that must have been received lacks the bytes served, or
+    // anything else is not as it was before the batch.
+    void check(const Catalogue& catalogue, const sample::Collection& served,
+               const std::function<bool(std::size_t)>& received) const {
+        std::set<std::string> expected = {"my notes.txt"};
+        for (std::size_t i = 0; i < Catalogue::kSize; ++i) {
+            const std::string& name = catalogue.localName(i);
+            const fs::path file = folder.path() / name;
+            const bool isLink = fs::is_symlink(fs::symlink_status(file));
+            const bool exists = fs::exists(fs::symlink_status(file));
+            if (received(i)) {
+                EXPECT_TRUE(exists && !isLink && test::readFile(file) == served.bytes(i))
+                    << name << " lacks the bytes served";
+            } else if (name == linkName) {
+                EXPECT_TRUE(isLink && fs::read_symlink(file) == outside.path() / "target.txt")
+                    << name;
+            } else {
+                EXPECT_EQ(exists ? test::readText(file) : "",
+                          old.contains(name) ? old.at(name) : "")
+                    << name << " was changed";
+            }
+            if (exists) {
+                expected.insert(name);
+            }
+        }
+        const auto names = test::listFolder(folder.path());
+        EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
+        EXPECT_EQ(test::readText(outside.path() / "target.txt"), "outside the folder");
+        EXPECT_EQ(test::listFolder(outside.path()).size(), 1u);
+        EXPECT_EQ(test::readText(folder.path() / "my notes.txt"), "the teacher's own file");
+    }
+};
+
+std::uint64_t fromEnvironment(const char* name, std::uint64_t fallback) {
+    return std::getenv(name) != nullptr ? std::stoull(std::getenv(name)) : fallback;
+}
+
+TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
+    const std::uint64_t first = fromEnvironment("ZAVOKET_SOAK_SEED", 0);
+    const std::uint64_t batches = fromEnvironment("ZAVOKET_SOAK_BATCHES", 2 * std::size(kOutcomes));
+    Catalogue catalogue;
+    catalogue.fill();
+    for (std::uint64_t seed = first; seed < first + batches && !::testing::Test::HasFailure();
+         ++seed) {
+        const Outcome& featured = kOutcomes[seed % std::size(kOutcomes)];
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << ", mostly "
+                                          << sample::misbehaviourName(featured.misbehaviour));
+        std::mt19937_64 random(seed);
+        const sample::Collection collection(sample::Profile::Small, seed);
+        const Destination destination(catalogue, random);
+        harness::LocalBatchOptions options;
+        options.transfer.connectTimeout = 2s;
+        options.transfer.idleTimeout = 1s;
+        // Every other round receives under temporary names, as on a USB stick.
+        options.files.unnamedFiles = (seed / std::size(kOutcomes)) % 2 == 0;
+        harness::RecordingView view("", "");
+        std::vector<std::pair<std::size_t, const Outcome*>> drawn;
+        std::size_t endless = 0;
+        {
+            SoakServer server(collection, seed, featured);
+            harness::LocalBatch run(server.baseUrl(), destination.folder.str(), options);
+            run.batch.start();
+            view = run.view;
+            drawn = server.drawn();
+            endless = server.endlessBytes;
+        }
+
+        // What the server did decides what the folder and the window must show.
+        std::set<std::size_t> received;
+        std::vector<std::string> failed;
+        std::optional<std::size_t> brokenAt;
+        for (const auto& [index, behaviour] : drawn) {
+            const bool picture = catalogue.localName(index).ends_with(".jpg");
+            if (behaviour->kept == Kept::Yes || (behaviour->kept == Kept::ClipsOnly && !picture)) {
+                received.insert(index);
+            } else {
+                failed.push_back(catalogue.localName(index));
+            }
+            if (behaviour->breaks) {
+                brokenAt = index;
+                break;
+            }
+        }
+        EXPECT_LT(endless, std::size_t{16} << 20) << "an endless answer was read on";
+        for (std::size_t i = 0; i < drawn.size(); ++i) {
+            EXPECT_EQ(drawn[i].first, i) << "requests out of catalogue order";
+            EXPECT_EQ(view.label3History.at(i), std::to_string(i + 1) + "/194");
+        }
+        EXPECT_EQ(view.refreshCount, static_cast<int>(received.size()));
+        EXPECT_FALSE(view.timer1Enabled || view.image3Visible);
+        EXPECT_EQ(view.label11Visible, brokenAt && *brokenAt < 193);
+        destination.check(catalogue, collection,
+                          [&](std::size_t i) { return received.contains(i); });
+        if (brokenAt && *brokenAt < 193) {
+            EXPECT_EQ(view.label2, kActivityAborted);
+            EXPECT_EQ(view.label3, std::to_string(*brokenAt + 1) + "/194");
+            EXPECT_EQ(view.sb, *stateMessage(kStateError));
+            EXPECT_EQ(drawn.back().first, *brokenAt)
+                << "the batch went on after a broken connection";
+        } else {
+            EXPECT_EQ(drawn.size(), 194u);
+            EXPECT_EQ(view.label3, "194/194");
+            EXPECT_EQ(view.label2,
+                      failed.empty() ? kActivityFinished : failedActivityText(failed.size()));
+            EXPECT_EQ(view.sb, failed.empty() ? *stateMessage(12) : failedFilesText(failed));
+        }
+    }
+}
+
+struct KillCase {
+    const char* name;
+    int signal;
+    bool named;          // received under a temporary name even where unnamed files exist
+    bool exfat;          // on a real exFAT file system, which has no unnamed files
+    bool leavesTheName;  // only the next use of the folder clears the temporary name away
+};
+
+void PrintTo(const KillCase& kill, std::ostream* out) {
+    *out << kill.name;
+}
+
+class KilledMidBodyTest : public ::testing::TestWithParam<KillCase> {};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Endings, KilledMidBodyTest, ::testing::Values(
+    KillCase{"SigkillUnnamed", SIGKILL, false, false, false}, KillCase{"SigtermNamed", SIGTERM, true, false, false},
+    KillCase{"SigintOnExfat", SIGINT, false, true, false}, KillCase{"SighupNamedOnExfat", SIGHUP, true, true, false},
+    KillCase{"SigkillOnExfat", SIGKILL, false, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
+    const KillCase& kill = GetParam();
+    std::optional<test::ExfatStick> stick;
+    if (kill.exfat && !stick.emplace().failure().empty()) {
+        GTEST_SKIP() << "no exFAT file system here: " << stick->failure();
+    }
+    Catalogue catalogue;
+    catalogue.fill();
+    const sample::Collection collection(sample::Profile::Small, 99);
+    test::HeldServer server(collection);
+    std::mt19937_64 random(99);
+    const Destination destination(catalogue, random, stick ? stick->path() : fs::path());
+
+    // File 40 arrives in part, then the server waits: the child is writing it when killed.
+    std::promise<void> halfway;
+    server.hold(
+        "/" + collection.urlPath(40), [&] { halfway.set_value(); }, true);
+    std::vector<std::string> argv = {ZAVOKET_BATCH, "--url", server.baseUrl(), "--folder",
+                                     destination.folder.str()};
+    if (kill.named) {
+        argv.emplace_back("--named");
+    }
+    test::Process child(argv);
+    ASSERT_EQ(halfway.get_future().wait_for(20s), std::future_status::ready);
+    std::this_thread::sleep_for(50ms);  // let the bytes reach the disk
+    EXPECT_TRUE(child.end(kill.signal));
+
+    const auto names = test::listFolder(destination.folder.path());
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), isStoreTemporaryName),
+              kill.leavesTheName ? 1 : 0);
+    if (kill.leavesTheName) {
+        AtomicFileStore store;  // the folder's next use
+        EXPECT_TRUE(store.prepare(destination.folder.str())->restart(""));
+    }
+    destination.check(catalogue, collection, [](std::size_t index) { return index < 40; });
+}
+
+}  // namespace
+}  // namespace zavoket

@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include "platform/atomic_file_store.h"
+#include "platform/curl_transfer.h"
+#include "support/held_server.h"
+#include "support/scratch.h"
+
+namespace zavoket {
+namespace {
+
+namespace fs = std::filesystem;
+using States = std::vector<std::int16_t>;
+using namespace std::chrono_literals;
+using test::listFolder;
+using test::readText;
+
+const sample::Collection& collection() {
+    static const sample::Collection c(sample::Profile::Small, 3);
+    return c;
+}
+
+// Keeps a body in memory, or refuses it as a full disk would.
+struct MemorySink final : BodySink {
+    bool restart(std::string_view) override { return bytes.clear(), true; }
+    bool append(std::span<const char> data) override {
+        return bytes.insert(bytes.end(), data.begin(), data.end()), !full;
+    }
+    bool complete() override { return completed = true; }
+    bool full = false;
+    bool completed = false;
+    std::vector<char> bytes;
+};
+
+std::atomic<std::size_t> endlessBytesSent{0};
+
+// A body of size bytes, or one that never ends when size is 0 (bounded at 64 MiB: a client
+// that never gives up still ends the test). slow: in drops 300 ms apart.
+void generated(httplib::Response& response, int status, std::size_t size, bool slow = false) {
+    response.status = status;
+    response.set_chunked_content_provider("video/mpeg", [=](std::size_t offset, auto& sink) {
+        const std::size_t left = (size == 0 ? std::size_t{64} << 20 : size) - offset;
+        std::this_thread::sleep_for(slow && offset > 0 ? 300ms : 0ms);
+        const std::string block(std::min<std::size_t>(left, slow ? 200 : 65536), 'b');
+        endlessBytesSent += size == 0 ? block.size() : 0;
+        return left == 0 ? (sink.done(), true) : sink.write(block.data(), block.size());
+    });
+}
+
+struct FetchCase {
+    const char* name;
+    void (*answer)(httplib::Response&);  // to a request for /x; none: the first file is fetched
+    FetchOutcome outcome;
+    long status;          // -1: not looked at
+    States states;        // empty: not looked at
+    int file = -1;        // the sample file the sink holds whole; -1: not looked at; -2: nothing
+    States next = {};     // of a second fetch on the same transfer; empty: not looked at
+    bool byName = false;  // the server is reached as localhost
+    std::uint64_t maxBody = 0;
+    bool sinkFull = false;
+};
+
+void PrintTo(const FetchCase& fetch, std::ostream* out) {
+    *out << fetch.name;
+}
+
+const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
+using R = httplib::Response;
+
+class FetchTest : public ::testing::TestWithParam<FetchCase> {};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
+    FetchCase{"AFile", nullptr, FetchOutcome::Received, 200, kNewConnection, 0, {5, 6, 7, 8, 12}},
+    FetchCase{"AFileByHostName", nullptr, FetchOutcome::Received, 200, kNewConnection, 0, {}, true},
+    FetchCase{"ClosedByTheServer", [](R& r) { r.set_header("Connection", "close"), r.set_content("bye", "text/plain"); },
+              FetchOutcome::Received, 200, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}, -1, kNewConnection},
+    FetchCase{"NotFound", [](R& r) { r.status = 404, r.set_content("not here", "text/plain"); },
+              FetchOutcome::HttpError, 404, {}, -2},
+    FetchCase{"NoContent", [](R& r) { r.status = 204; }, FetchOutcome::HttpError, 204, {}, -2},
+    FetchCase{"Moved", [](R& r) { r.set_redirect("/1101/1101-A.jpg"); }, FetchOutcome::Received, 200, {}, 0},
+    FetchCase{"MovedToNothing", [](R& r) { r.set_redirect("/nothing"); }, FetchOutcome::HttpError, 404, {}, -2},
+    FetchCase{"ARedirectLoop", [](R& r) { r.set_redirect("/x"); }, FetchOutcome::Refused, -1, {}, -2},
+    FetchCase{"MovedToAnotherProtocol", [](R& r) { r.set_redirect("ftp://127.0.0.1/x"); },
+              FetchOutcome::Refused, -1, {}, -2},
+    FetchCase{"ALargeFile", [](R& r) { generated(r, 200, 2 << 20); }, FetchOutcome::Received, 200, {}},
+    FetchCase{"ARedirectBodyUpToTheLimit", [](R& r) { generated(r, 302, 1 << 20), r.set_redirect("/1101/1101-A.jpg"); },
+              FetchOutcome::Received, 200, {}, 0},
+    FetchCase{"AnEndlessRedirectBody", [](R& r) { generated(r, 302, 0), r.set_redirect("/1101/1101-A.jpg"); },
+              FetchOutcome::HttpError, 302, {}, -2},
+    FetchCase{"AnEndlessErrorPage", [](R& r) { generated(r, 404, 0); }, FetchOutcome::HttpError, 404, {}, -2},
+    FetchCase{"CutMidBody", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto& sink) {
+                  return sink.write("G@\x11\x10", 4) && false; }); },  // the connection drops
+              FetchOutcome::TransportError, 200, {}},
+    FetchCase{"SlowButNeverIdle", [](R& r) { generated(r, 200, 1000, true); }, FetchOutcome::Received, 200, {}},
+    FetchCase{"AnnouncedOverTheLimit", nullptr, FetchOutcome::Refused, -1, {}, -2, {}, false, 1000},
+    FetchCase{"GrowingOverTheLimit", [](R& r) { generated(r, 200, 3000); }, FetchOutcome::Refused, -1, {}, -1, {},
+              false, 1000},
+    FetchCase{"ASinkThatCannotKeepIt", nullptr, FetchOutcome::SinkFailed, 200, {}, -1, {}, false, 0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
+    const FetchCase& fetch = GetParam();
+    test::HeldServer server(collection());
+    server.setFault([&fetch](const auto& request, auto& response) {
+        return request.path == "/x" && (fetch.answer(response), true);
+    });
+    CurlTransferOptions options;
+    options.connectTimeout = 2s;
+    options.idleTimeout = 1s;
+    options.maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : options.maxBodyBytes;
+    BlockingWaiter waiter;
+    CurlTransfer transfer(waiter, options);
+    std::string url = server.baseUrl() + (fetch.answer ? "x" : "1101\\1101-A.jpg");
+    if (fetch.byName) {
+        url.replace(url.find("127.0.0.1"), 9, "localhost");
+    }
+    States states;
+    auto record = [&states](ConnectionState s) { states.push_back(static_cast<std::int16_t>(s)); };
+    MemorySink sink;
+    sink.full = fetch.sinkFull;
+    endlessBytesSent = 0;
+    const FetchResult result = transfer.fetch(url, record, sink);
+
+    EXPECT_EQ(result.outcome, fetch.outcome) << result.detail;
+    EXPECT_TRUE(fetch.status < 0 || result.httpStatus == fetch.status) << result.httpStatus;
+    EXPECT_TRUE(fetch.states.empty() || states == fetch.states) << ::testing::PrintToString(states);
+    // Only a broken connection is the error the status bar shows, once and last.
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(std::count(states.begin(), states.end(), 11),
+              fetch.outcome == FetchOutcome::TransportError ? 1 : 0);
+    EXPECT_EQ(states.back() == 11, fetch.outcome == FetchOutcome::TransportError);
+    EXPECT_EQ(sink.completed, fetch.outcome == FetchOutcome::Received);
+    if (fetch.file >= 0) {
+        EXPECT_EQ(sink.bytes, collection().bytes(static_cast<std::size_t>(fetch.file)));
+    }
+    EXPECT_TRUE(fetch.file != -2 || sink.bytes.empty());
+    EXPECT_LT(endlessBytesSent, std::size_t{16} << 20) << "an endless answer was read on";
+    // The next request of the batch still goes through.
+    states.clear();
+    MemorySink next;
+    EXPECT_EQ(transfer.fetch(server.baseUrl() + "1101/1101-A.jpg", record, next).outcome,
+              fetch.maxBody > 0 ? FetchOutcome::Refused : FetchOutcome::Received);
+    EXPECT_TRUE(fetch.next.empty() || states == fetch.next) << ::testing::PrintToString(states);
+}
+
+TEST(CancelTest, EndsAFetchAtOnceWhileTheServerStallsAndWaitsWithoutSpinning) {
+    test::HeldServer server(collection());
+    server.hold("/1101/1101-A.jpg", [] {});
+    CurlTransferOptions patient;
+    patient.idleTimeout = 30s;
+    BlockingWaiter waiter;
+    CurlTransfer transfer(waiter, patient);
+    std::chrono::steady_clock::time_point cancelledAt;
+    double busy = 0;
+    std::thread closer([&] {
+        std::this_thread::sleep_for(200ms);
+        const std::clock_t before = std::clock();  // the process's processor time
+        std::this_thread::sleep_for(500ms);
+        busy = static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
+        cancelledAt = std::chrono::steady_clock::now();
+        transfer.cancel();
+    });
+    MemorySink nothing;
+    const FetchResult result = transfer.fetch(
+        server.baseUrl() + "1101/1101-A.jpg", [](ConnectionState) {}, nothing);
+    const auto returnedAt = std::chrono::steady_clock::now();
+    closer.join();
+    server.release();
+
+    EXPECT_EQ(result.outcome, FetchOutcome::Cancelled);
+    // Far below the server's hold and the idle limit: the wait did not depend on the server.
+    EXPECT_LT(returnedAt - cancelledAt, 2s);
+    EXPECT_LT(busy, 0.25) << "seconds of processor time while waiting half a second";
+}
+
+using Names = std::vector<std::string>;
+
+// With files that have no name until they are whole, and with temporary names, as on exFAT.
+class AtomicFileStoreTest : public ::testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Files, AtomicFileStoreTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Unnamed" : "Named"; });
+
+TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
+    test::TempFolder folder;
+    test::TempFolder outside;
+    fs::create_directory(folder.path() / "later");
+    fs::create_directory(folder.path() / "1201-A.jpg");
+    fs::create_directory(folder.path() / "stick");
+    const test::Tmpfs stick(folder.path() / "stick", "256k");  // another volume, where it can be
+    test::writeFile(outside.path() / "target", "keep me");
+    fs::create_symlink(outside.path() / "target", folder.path() / "1102-1-A.jpg");
+    // Names a killed run left: a process id above the kernel's limit cannot be running.
+    const std::string dead = ".zavoket-99999999-3-1234.part";
+    const std::string mine = ".zavoket-" + std::to_string(::getpid()) + "-3-1234.part";
+    for (const auto& name : {dead, mine, std::string("notes.part")}) {
+        test::writeFile(folder.path() / name, "x");
+    }
+    AtomicFileStore store({.unnamedFiles = GetParam()});
+    const struct {
+        const char* into;  // the folder the bytes come into
+        const char* named;
+        std::string bytes;
+        bool ok;
+        // clang-format off
+    } kRows[] = {
+        {"", "1101-A.jpg", "a longer first version", true},
+        {"", "1101-A.jpg", "short", true},  // replaced exactly
+        {"", "1101-A.jpg", "", true},
+        {"", "1102-1-A.jpg", "new bytes", true},  // a link under the name is replaced, not followed
+        {"", "later/1203-A.jpg", "moved", true},  // the user opened another folder meanwhile
+        {"", "stick/1204-A.jpg", std::string(100000, 'v'), true},
+        {"missing", "1200-A.jpg", "bytes", false},
+        {"", "1201-A.jpg", "bytes", false},  // a folder stands under the name
+        {"", "gone/1202-A.jpg", "bytes", false},  // the destination vanished
+        {"", "", "bytes", false},
+    };
+    // clang-format on
+    for (const auto& row : kRows) {
+        auto file = store.prepare((folder.path() / row.into).string());
+        const std::size_t half = row.bytes.size() / 2;
+        const bool received = file->restart("") && file->append({row.bytes.data(), half}) &&
+                              file->append({row.bytes.data() + half, row.bytes.size() - half}) &&
+                              file->complete();
+        const fs::path named = folder.path() / row.named;
+        EXPECT_EQ(received && !file->commit(named.string()), row.ok) << row.named;
+        EXPECT_TRUE(!row.ok || readText(named) == row.bytes) << row.named;
+    }
+    EXPECT_EQ(readText(outside.path() / "target"), "keep me");
+    EXPECT_FALSE(fs::is_symlink(folder.path() / "1102-1-A.jpg"));
+    {
+        auto dropped = store.prepare(folder.str());
+        EXPECT_TRUE(dropped->restart("") && dropped->append({"partial", 7}));
+        auto again = store.prepare(folder.str());
+        EXPECT_TRUE(again->restart("") && again->append({"first response", 14}));
+        EXPECT_TRUE(again->restart(""));  // a redirect's final response starts afresh
+        EXPECT_TRUE(again->append({"final", 5}) && again->complete());
+        EXPECT_EQ(listFolder(folder.path()).size(), GetParam() ? 7u : 9u);
+        EXPECT_FALSE(again->commit(folder.str() + "/1102-2-A.jpg"));
+    }
+    EXPECT_EQ(readText(folder.path() / "1102-2-A.jpg"), "final");
+    // The folder's first use cleared the dead run's name away, and only that.
+    EXPECT_EQ(listFolder(folder.path()), (Names{mine, "1101-A.jpg", "1102-1-A.jpg", "1102-2-A.jpg",
+                                                "1201-A.jpg", "later", "notes.part", "stick"}));
+    EXPECT_TRUE(fs::is_directory(folder.path() / "1201-A.jpg"));
+    EXPECT_EQ(listFolder(folder.path() / "stick"), Names{"1204-A.jpg"});
+    if (!stick.failure().empty()) {
+        GTEST_SKIP() << "not tried across volumes: " << stick.failure();
+    }
+}
+
+}  // namespace
+}  // namespace zavoket

@@ -1,0 +1,70 @@
+#include "exfat_stick.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace zavoket::harness {
+
+namespace fs = std::filesystem;
+
+ExfatStick::ExfatStick(int megabytes) {
+    fs::create_directory(path());
+    const std::string image = (scratch_.path() / "stick.img").string();
+    if (::geteuid() != 0) {
+        failure_ = "mounting exFAT needs root";
+        return;
+    }
+    if (std::system(("truncate -s " + std::to_string(megabytes) + "M " + image + " && mkfs.exfat " +
+                     image + " >/dev/null 2>&1")
+                        .c_str()) != 0) {
+        failure_ = "mkfs.exfat failed or is missing (exfatprogs)";
+        return;
+    }
+    loop_ = printed("losetup -f --show " + image + " 2>/dev/null");
+    loop_ = loop_.substr(0, loop_.find('\n'));
+    if (loop_.empty()) {
+        failure_ = "no loop device could be set up";
+        return;
+    }
+    // In the foreground (-d), so the daemon is a child of ours that can be stopped.
+    daemon_ = std::make_unique<Process>(
+        std::vector<std::string>{"mount.exfat-fuse", "-d", loop_, path().string()});
+    const std::string mounted = "mountpoint -q " + path().string();
+    for (int i = 0; i < 250 && daemon_->running() && !mounted_; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        mounted_ = std::system(mounted.c_str()) == 0;
+    }
+    if (!mounted_) {
+        failure_ = "mount.exfat-fuse could not mount (missing, or no /dev/fuse?)";
+    }
+}
+
+ExfatStick::~ExfatStick() {
+    thaw();
+    if (mounted_) {
+        ::umount2(path().c_str(), MNT_DETACH);
+    }
+    daemon_.reset();
+    if (!loop_.empty()) {
+        (void)std::system(("losetup -d " + loop_ + " 2>/dev/null").c_str());
+    }
+}
+
+void ExfatStick::freeze() {
+    if (daemon_) {
+        ::kill(daemon_->pid(), SIGSTOP);
+    }
+}
+
+void ExfatStick::thaw() {
+    if (daemon_) {
+        ::kill(daemon_->pid(), SIGCONT);
+    }
+}
+
+}  // namespace zavoket::harness

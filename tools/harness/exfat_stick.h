@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "process.h"
+#include "scratch_folder.h"
+
+namespace zavoket::harness {
+
+// An exFAT file system, as on a USB stick or an SD card, made on a loop device in a fresh
+// folder and mounted through FUSE for as long as the object lives. It needs root, /dev/fuse,
+// loop devices, exfatprogs and exfat-fuse; where any is missing, failure() says why and
+// nothing is mounted.
+class ExfatStick {
+  public:
+    explicit ExfatStick(int megabytes = 64);
+    ~ExfatStick();
+    ExfatStick(const ExfatStick&) = delete;
+    ExfatStick& operator=(const ExfatStick&) = delete;
+
+    [[nodiscard]] const std::string& failure() const { return failure_; }
+    [[nodiscard]] std::filesystem::path path() const { return scratch_.path() / "stick"; }
+
+    // Stops and resumes the file system's daemon: every access waits meanwhile, as on a stick
+    // pulled half out or a share whose link dropped.
+    void freeze();
+    void thaw();
+
+  private:
+    ScratchFolder scratch_{std::filesystem::temp_directory_path()};
+    std::string loop_;
+    std::unique_ptr<Process> daemon_;
+    bool mounted_ = false;
+    std::string failure_;
+};
+
+}  // namespace zavoket::harness

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "batch/batch_run.h"
+#include "platform/atomic_file_store.h"
+#include "platform/curl_transfer.h"
+
+namespace zavoket::harness {
+
+// The window as a batch sees it, keeping every text it was given.
+class RecordingView final : public BatchView {
+  public:
+    RecordingView(std::string url, std::string folder)
+        : turl(std::move(url)), dir(std::move(folder)) {}
+
+    void setLabel2Caption(const std::string& text) override;
+    void setLabel3Caption(const std::string& text) override;
+    void showLabel11() override { label11Visible = true; }
+    void setImage3Visible(bool visible) override { image3Visible = visible; }
+    void setTimer1Enabled(bool enabled) override { timer1Enabled = enabled; }
+    void setSbText(const std::string& text) override;
+    [[nodiscard]] std::string turlText() const override { return turl; }
+    [[nodiscard]] std::string dirPath() const override { return dir; }
+    void refreshFile() override { ++refreshCount; }
+
+    std::string turl;
+    std::string dir;
+    std::string label2;
+    std::string label3 = "0/194";
+    std::string sb;
+    bool label11Visible = false;
+    bool image3Visible = true;
+    bool timer1Enabled = false;
+    int refreshCount = 0;
+    std::vector<std::string> label3History;
+    std::vector<std::string> sbHistory;
+    std::function<void(const std::string&)> onLabel2;
+};
+
+// A waiter that also runs tasks posted from other threads, on the waiting thread: a window's
+// event loop in miniature, so that something can "click" while a file is in transfer.
+class TaskWaiter final : public Waiter {
+  public:
+    void post(std::function<void()> task);
+    void wait() override;
+    void wake() override;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::function<void()>> tasks_;
+    bool signalled_ = false;
+};
+
+struct LocalBatchOptions {
+    CurlTransferOptions transfer;
+    FileStoreOptions files;
+    FileStore* store = nullptr;  // instead of the batch's own AtomicFileStore
+};
+
+// One batch, as the program runs it, from a server's URL into a folder.
+struct LocalBatch {
+    LocalBatch(std::string url, std::string folder, LocalBatchOptions options = {});
+
+    Catalogue catalogue;
+    RecordingView view;
+    TaskWaiter waiter;
+    CurlTransfer transfer;
+    AtomicFileStore files;
+    BatchRun batch;
+};
+
+}  // namespace zavoket::harness

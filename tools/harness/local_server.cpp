@@ -1,0 +1,85 @@
+#include "local_server.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <stdexcept>
+
+#include "sample_server.h"
+
+namespace zavoket::harness {
+
+LocalServer::LocalServer(const sample::Collection& collection, const char* address)
+    : collection_(collection), address_(address) {
+    sample::serveCollection(server_, collection, {});
+    server_.set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+            Fault fault;
+            {
+                std::lock_guard lock(mutex_);
+                requests_.emplace_back(request.path, request.remote_port);
+                fault = fault_;
+            }
+            return fault && fault(request, response) ? httplib::Server::HandlerResponse::Handled
+                                                     : httplib::Server::HandlerResponse::Unhandled;
+        });
+    port_ = server_.bind_to_any_port(address_);
+    if (port_ <= 0) {
+        throw std::runtime_error("cannot listen on " + address_);
+    }
+    thread_ = std::thread([this] {
+        server_.listen_after_bind();
+        ended_ = true;
+    });
+    // A stop() that comes before the server loop has started is lost, and the join in the
+    // destructor would then wait for ever.
+    while (!server_.is_running() && !ended_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (ended_) {
+        thread_.join();
+        throw std::runtime_error("the server on " + address_ + " stopped at once");
+    }
+}
+
+void LocalServer::stop() {
+    server_.stop();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+std::string LocalServer::baseUrl() const {
+    return "http://" + address_ + ":" + std::to_string(port_) + "/";
+}
+
+void LocalServer::setFault(Fault fault) {
+    std::lock_guard lock(mutex_);
+    fault_ = std::move(fault);
+}
+
+std::vector<std::string> LocalServer::paths() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> paths;
+    for (const auto& request : requests_) {
+        paths.push_back(request.first);
+    }
+    return paths;
+}
+
+bool LocalServer::requested(const std::string& path) const {
+    const auto all = paths();
+    return std::find(all.begin(), all.end(), path) != all.end();
+}
+
+std::size_t LocalServer::connectionCount() const {
+    std::lock_guard lock(mutex_);
+    std::set<int> ports;
+    for (const auto& request : requests_) {
+        ports.insert(request.second);
+    }
+    return ports.size();
+}
+
+}  // namespace zavoket::harness

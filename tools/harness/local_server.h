@@ -1,0 +1,55 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "collection.h"
+
+namespace zavoket::harness {
+
+// A sample collection served over HTTP on a loopback address in this process, for the
+// benchmark and the tests. It keeps the path and the client port of every request, and can
+// answer some requests itself instead of the collection.
+class LocalServer {
+  public:
+    // Answers the request itself (and returns true) or leaves it to the collection.
+    using Fault = std::function<bool(const httplib::Request&, httplib::Response&)>;
+
+    // Returns once the server listens. address: 127.0.0.2 and the like stand for another host.
+    explicit LocalServer(const sample::Collection& collection, const char* address = "127.0.0.1");
+    ~LocalServer() { stop(); }
+    LocalServer(const LocalServer&) = delete;
+    LocalServer& operator=(const LocalServer&) = delete;
+
+    [[nodiscard]] std::string baseUrl() const;
+    [[nodiscard]] int port() const { return port_; }
+    [[nodiscard]] const sample::Collection& collection() const { return collection_; }
+
+    void setFault(Fault fault);
+    // Closes every connection and waits for the server's threads.
+    void stop();
+
+    [[nodiscard]] std::vector<std::string> paths() const;
+    [[nodiscard]] bool requested(const std::string& path) const;
+    [[nodiscard]] std::size_t connectionCount() const;
+
+  private:
+    const sample::Collection& collection_;
+    std::string address_;
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::atomic<bool> ended_{false};
+
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, int>> requests_;  // path, client port
+    Fault fault_;
+};
+
+}  // namespace zavoket::harness
