@@ -176,10 +176,6 @@ struct AnswerCase {
     std::size_t saved;  // files in the folder afterwards
 };
 
-void PrintTo(const AnswerCase& answer, std::ostream* out) {
-    *out << answer.name;
-}
-
 class AnswerTest : public BatchRunTest, public ::testing::WithParamInterface<AnswerCase> {};
 
 // clang-format off
@@ -519,10 +515,6 @@ struct KillCase {
     bool exfat;          // on a real exFAT file system, which has no unnamed files
     bool leavesTheName;  // only the next use of the folder clears the temporary name away
 };
-
-void PrintTo(const KillCase& kill, std::ostream* out) {
-    *out << kill.name;
-}
 
 class KilledMidBodyTest : public ::testing::TestWithParam<KillCase> {};
 

@@ -65,10 +65,6 @@ struct FetchCase {
     bool sinkFull = false;
 };
 
-void PrintTo(const FetchCase& fetch, std::ostream* out) {
-    *out << fetch.name;
-}
-
 const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
 using R = httplib::Response;
 

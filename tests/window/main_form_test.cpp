@@ -287,10 +287,6 @@ struct CloseCase {
     bool stick;     // onto an exFAT stick that stops answering just before
 };
 
-void PrintTo(const CloseCase& close, std::ostream* out) {
-    *out << close.name;
-}
-
 class CloseTest : public MainFormTest, public ::testing::WithParamInterface<CloseCase> {};
 
 // clang-format off
