@@ -197,7 +197,8 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
     // Names a killed run left: a process id above the kernel's limit cannot be running.
     const std::string dead = ".zavoket-99999999-3-1234.part";
     const std::string mine = ".zavoket-" + std::to_string(::getpid()) + "-3-1234.part";
-    for (const auto& name : {dead, mine, std::string("notes.part")}) {
+    const std::string living = ".zavoket-1-3-1234.part";  // init's, as another running copy's
+    for (const auto& name : {dead, mine, living, std::string("notes.part")}) {
         test::writeFile(folder.path() / name, "x");
     }
     AtomicFileStore store({.unnamedFiles = GetParam()});
@@ -239,13 +240,14 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
         EXPECT_TRUE(again->restart("") && again->append({"first response", 14}));
         EXPECT_TRUE(again->restart(""));  // a redirect's final response starts afresh
         EXPECT_TRUE(again->append({"final", 5}) && again->complete());
-        EXPECT_EQ(listFolder(folder.path()).size(), GetParam() ? 7u : 9u);
+        EXPECT_EQ(listFolder(folder.path()).size(), GetParam() ? 8u : 10u);
         EXPECT_FALSE(again->commit(folder.str() + "/1102-2-A.jpg"));
     }
     EXPECT_EQ(readText(folder.path() / "1102-2-A.jpg"), "final");
     // The folder's first use cleared the dead run's name away, and only that.
-    EXPECT_EQ(listFolder(folder.path()), (Names{mine, "1101-A.jpg", "1102-1-A.jpg", "1102-2-A.jpg",
-                                                "1201-A.jpg", "later", "notes.part", "stick"}));
+    EXPECT_EQ(listFolder(folder.path()),
+              (Names{living, mine, "1101-A.jpg", "1102-1-A.jpg", "1102-2-A.jpg", "1201-A.jpg",
+                     "later", "notes.part", "stick"}));
     EXPECT_TRUE(fs::is_directory(folder.path() / "1201-A.jpg"));
     EXPECT_EQ(listFolder(folder.path() / "stick"), Names{"1204-A.jpg"});
     if (!stick.failure().empty()) {
