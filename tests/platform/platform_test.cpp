@@ -195,10 +195,13 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
     test::writeFile(outside.path() / "target", "keep me");
     fs::create_symlink(outside.path() / "target", folder.path() / "1102-1-A.jpg");
     // Names a killed run left: a process id above the kernel's limit cannot be running.
-    const std::string dead = ".zavoket-99999999-3-1234.part";
+    // Dead ones on either side of the living, as the folder may list them in any order.
     const std::string mine = ".zavoket-" + std::to_string(::getpid()) + "-3-1234.part";
     const std::string living = ".zavoket-1-3-1234.part";  // init's, as another running copy's
-    for (const auto& name : {dead, mine, living, std::string("notes.part")}) {
+    for (const auto& name :
+         {std::string(".zavoket-99999999-1-1.part"), mine,
+          std::string(".zavoket-99999999-2-2.part"), living,
+          std::string(".zavoket-99999999-3-3.part"), std::string("notes.part")}) {
         test::writeFile(folder.path() / name, "x");
     }
     AtomicFileStore store({.unnamedFiles = GetParam()});
@@ -244,7 +247,7 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
         EXPECT_FALSE(again->commit(folder.str() + "/1102-2-A.jpg"));
     }
     EXPECT_EQ(readText(folder.path() / "1102-2-A.jpg"), "final");
-    // The folder's first use cleared the dead run's name away, and only that.
+    // The folder's first use cleared the dead runs' names away, and only those.
     EXPECT_EQ(listFolder(folder.path()),
               (Names{living, mine, "1101-A.jpg", "1102-1-A.jpg", "1102-2-A.jpg", "1201-A.jpg",
                      "later", "notes.part", "stick"}));
