@@ -10,8 +10,7 @@
 
 namespace zavoket::harness {
 
-LocalServer::LocalServer(const sample::Collection& collection, const char* address)
-    : collection_(collection), address_(address) {
+LocalServer::LocalServer(const sample::Collection& collection) : collection_(collection) {
     sample::serveCollection(server_, collection, {});
     server_.set_pre_routing_handler(
         [this](const httplib::Request& request, httplib::Response& response) {
@@ -24,9 +23,9 @@ LocalServer::LocalServer(const sample::Collection& collection, const char* addre
             return fault && fault(request, response) ? httplib::Server::HandlerResponse::Handled
                                                      : httplib::Server::HandlerResponse::Unhandled;
         });
-    port_ = server_.bind_to_any_port(address_);
+    port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) {
-        throw std::runtime_error("cannot listen on " + address_);
+        throw std::runtime_error("the local server cannot listen");
     }
     thread_ = std::thread([this] {
         server_.listen_after_bind();
@@ -39,7 +38,7 @@ LocalServer::LocalServer(const sample::Collection& collection, const char* addre
     }
     if (ended_) {
         thread_.join();
-        throw std::runtime_error("the server on " + address_ + " stopped at once");
+        throw std::runtime_error("the local server stopped at once");
     }
 }
 
@@ -51,7 +50,7 @@ void LocalServer::stop() {
 }
 
 std::string LocalServer::baseUrl() const {
-    return "http://" + address_ + ":" + std::to_string(port_) + "/";
+    return "http://127.0.0.1:" + std::to_string(port_) + "/";
 }
 
 void LocalServer::setFault(Fault fault) {

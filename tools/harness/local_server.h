@@ -13,16 +13,16 @@
 
 namespace zavoket::harness {
 
-// A sample collection served over HTTP on a loopback address in this process, for the
-// benchmark and the tests. It keeps the path and the client port of every request, and can
-// answer some requests itself instead of the collection.
+// A sample collection served over HTTP on 127.0.0.1 in this process, for the benchmark and the
+// tests. It keeps the path and the client port of every request, and can answer some requests
+// itself instead of the collection.
 class LocalServer {
   public:
     // Answers the request itself (and returns true) or leaves it to the collection.
     using Fault = std::function<bool(const httplib::Request&, httplib::Response&)>;
 
-    // Returns once the server listens. address: 127.0.0.2 and the like stand for another host.
-    explicit LocalServer(const sample::Collection& collection, const char* address = "127.0.0.1");
+    // Returns once the server listens.
+    explicit LocalServer(const sample::Collection& collection);
     ~LocalServer() { stop(); }
     LocalServer(const LocalServer&) = delete;
     LocalServer& operator=(const LocalServer&) = delete;
@@ -41,7 +41,6 @@ class LocalServer {
 
   private:
     const sample::Collection& collection_;
-    std::string address_;
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;

@@ -137,13 +137,13 @@ void answerAs(Misbehaviour misbehaviour, const Collection& collection, std::size
 
 bool answerDetour(const Collection& collection, const httplib::Request& request,
                   httplib::Response& response) {
+    const long index =
+        request.path.starts_with("/file/") ? collection.find(request.path.substr(5)) : -1;
     if (request.path == "/login") {
         response.set_content("<html>Please log in.</html>", "text/html");
     } else if (request.path.starts_with("/missing/")) {
         response.status = 404;
-    } else if (const long index = collection.find(
-                   request.path.substr(std::min<std::size_t>(5, request.path.size())));
-               request.path.starts_with("/file/") && index >= 0) {
+    } else if (index >= 0) {
         answerAs(Misbehaviour::None, collection, static_cast<std::size_t>(index), request,
                  response);
     } else {
