@@ -19,15 +19,16 @@
 #include "exfat_stick.h"
 #include "local_batch.h"
 #include "local_server.h"
+#include "platform/temporary_names.h"
 #include "scratch_folder.h"
 
 int main(int argc, char** argv) {
     using namespace zavoket;
-    removeTemporaryNamesOnSignals();
+    installSignalCleanup();
     sample::Profile profile = sample::Profile::Full;
     std::string url;
     std::string folder;
-    harness::LocalBatchOptions options;
+    ApplicationOptions options;
     std::optional<harness::ExfatStick> stick;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

@@ -21,6 +21,8 @@
 #include <fstream>
 #include <string>
 
+#include "app/application.h"
+#include "window/event_loop_waiter.h"
 #include "window/folder_lists.h"
 #include "window/main_form.h"
 
@@ -51,11 +53,14 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    zavoket::MainFormOptions options;
+    zavoket::EventLoopWaiter waiter;
+    zavoket::ApplicationOptions options;
     options.baseUrl = url;
     options.files.flush = flush;
-    options.endProgram = [] {};
-    zavoket::MainForm form(std::move(options));
+    zavoket::Application services(options, waiter);
+    zavoket::MainFormOptions look;
+    look.endProgram = [] {};
+    zavoket::MainForm form(services, look);
     form.show();
     app.processEvents();
     form.findChild<zavoket::FolderList*>("Dir")->setPath(QString::fromLocal8Bit(folder));

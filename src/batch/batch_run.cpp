@@ -36,24 +36,18 @@ std::string failedFilesText(const std::vector<std::string>& names) {
     return text;
 }
 
-BatchRun::BatchRun(const Catalogue& catalogue, BatchView& view, Transfer& transfer,
-                   FileStore& store, Waiter& waiter)
-    : catalogue_(catalogue),
-      view_(view),
-      transfer_(transfer),
-      store_(store),
-      waiter_(waiter),
-      files_(waiter) {}
+BatchRun::BatchRun(const Catalogue& catalogue, Transfer& transfer, FileStore& store, Waiter& waiter)
+    : catalogue_(catalogue), transfer_(transfer), store_(store), waiter_(waiter), files_(waiter) {}
 
 void BatchRun::start() {
-    if (running_ || terminated_) {
+    if (running_ || terminated_ || view_ == nullptr) {
         return;
     }
     running_ = true;
     failed_.clear();
 
-    view_.setTimer1Enabled(true);
-    view_.setImage3Visible(true);
+    view_->setTimer1Enabled(true);
+    view_->setImage3Visible(true);
     fileCounter_ = 0;
     abortFlag_ = kFalse;
 
@@ -61,10 +55,10 @@ void BatchRun::start() {
         if (abortFlag_ == kTrue) {
             // Every file whose transfer ended has its name before the batch says it stopped.
             if (waitForFiles()) {
-                view_.setLabel2Caption(kActivityAborted);
-                view_.setTimer1Enabled(false);
-                view_.showLabel11();
-                view_.setImage3Visible(false);
+                view_->setLabel2Caption(kActivityAborted);
+                view_->setTimer1Enabled(false);
+                view_->showLabel11();
+                view_->setImage3Visible(false);
             }
             running_ = false;
             return;
@@ -79,14 +73,14 @@ void BatchRun::start() {
 
 void BatchRun::downloadOne(std::size_t index) {
     ++fileCounter_;
-    view_.setLabel3Caption(std::to_string(fileCounter_) + "/194");
+    view_->setLabel3Caption(std::to_string(fileCounter_) + "/194");
     const std::string& name = catalogue_.localName(index);
-    view_.setLabel2Caption(name + "をダウンロードしています");
+    view_->setLabel2Caption(name + "をダウンロードしています");
 
-    const std::string url = view_.turlText() + catalogue_.remotePath(index);
+    const std::string url = view_->turlText() + catalogue_.remotePath(index);
     // The body goes straight into a file without a name beside its destination, so it never
     // has to sit in memory.
-    std::unique_ptr<IncomingFile> file = store_.prepare(view_.dirPath());
+    std::unique_ptr<IncomingFile> file = store_.prepare(view_->dirPath());
     CatalogueBodyCheck sink(*file, name.ends_with(".jpg"));
     FetchResult result;
     try {
@@ -112,7 +106,7 @@ void BatchRun::downloadOne(std::size_t index) {
     }
     // The folder is read again: one opened during the transfer receives this file. The
     // separator always goes in, also after a folder path that ends in one.
-    files_.hand(std::move(file), view_.dirPath() + "/" + name, index);
+    files_.hand(std::move(file), view_->dirPath() + "/" + name, index);
 }
 
 bool BatchRun::waitForFiles() {
@@ -128,15 +122,15 @@ void BatchRun::takeNamed() {
         if (!named.ok) {
             failed_.push_back(named.index);
         }
-        view_.refreshFile();
+        view_->refreshFile();
     }
 }
 
 void BatchRun::finish() {
-    view_.setImage3Visible(false);
-    view_.setTimer1Enabled(false);
+    view_->setImage3Visible(false);
+    view_->setTimer1Enabled(false);
     if (failed_.empty()) {
-        view_.setLabel2Caption(kActivityFinished);
+        view_->setLabel2Caption(kActivityFinished);
         return;
     }
     std::sort(failed_.begin(), failed_.end());
@@ -144,13 +138,13 @@ void BatchRun::finish() {
     for (std::size_t index : failed_) {
         names.push_back(catalogue_.localName(index));
     }
-    view_.setLabel2Caption(failedActivityText(names.size()));
-    view_.setSbText(failedFilesText(names));
+    view_->setLabel2Caption(failedActivityText(names.size()));
+    view_->setSbText(failedFilesText(names));
 }
 
 void BatchRun::abort() {
     abortFlag_ = kTrue;
-    view_.showLabel11();
+    view_->showLabel11();
 }
 
 void BatchRun::onStateChange(std::int16_t state) {
@@ -158,7 +152,7 @@ void BatchRun::onStateChange(std::int16_t state) {
     if (!message) {
         return;
     }
-    view_.setSbText(std::string(*message));
+    view_->setSbText(std::string(*message));
     if (state == kStateError) {
         abortFlag_ = kTrue;
     }

@@ -18,14 +18,16 @@ inline constexpr const char* kActivityFinished = "終了しました";
 inline constexpr const char* kActivityAborted = "中止しました";
 
 // The download batch: fetches every catalogue entry in order and saves it in the folder the
-// view names. All members are called on one thread; start() runs the whole batch and the other
+// view names. The view is set once, before the first start(). All members are called on one
+// thread; start() runs the whole batch and the other
 // members may be called nested inside it, from the events handled while a file is in transfer
 // or named. Files are flushed and named on a thread of their own, while the next one is
 // fetched; the batch waits for them through the waiter, the same one the transfer waits on.
 class BatchRun {
   public:
-    BatchRun(const Catalogue& catalogue, BatchView& view, Transfer& transfer, FileStore& store,
-             Waiter& waiter);
+    BatchRun(const Catalogue& catalogue, Transfer& transfer, FileStore& store, Waiter& waiter);
+
+    void setView(BatchView& view) { view_ = &view; }
 
     // The start button. Returns when the batch has completed, stopped, or been terminated. A
     // call while a batch is active is ignored.
@@ -56,7 +58,7 @@ class BatchRun {
     void finish();
 
     const Catalogue& catalogue_;
-    BatchView& view_;
+    BatchView* view_ = nullptr;
     Transfer& transfer_;
     FileStore& store_;
     Waiter& waiter_;

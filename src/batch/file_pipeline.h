@@ -6,11 +6,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "batch/file_store.h"
 #include "batch/waiter.h"
+#include "batch/worker.h"
 
 namespace zavoket {
 
@@ -20,11 +20,7 @@ namespace zavoket {
 class FilePipeline {
   public:
     // waiter is woken each time a file has been dealt with.
-    explicit FilePipeline(Waiter& waiter);
-    // Deals with every file handed over before it returns.
-    ~FilePipeline();
-    FilePipeline(const FilePipeline&) = delete;
-    FilePipeline& operator=(const FilePipeline&) = delete;
+    explicit FilePipeline(Waiter& waiter) : waiter_(waiter) {}
 
     // Names the file path; an empty path lets it go without a name.
     void hand(std::unique_ptr<IncomingFile> file, std::string path, std::size_t index);
@@ -48,16 +44,14 @@ class FilePipeline {
         std::string path;
         std::size_t index;
     };
-    void run();
+    void nameNext();
 
     Waiter& waiter_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Job> jobs_;  // the front one is under way while busy_
-    bool busy_ = false;
-    bool quitting_ = false;
+    std::deque<Job> jobs_;  // the front one is under way
     std::vector<Named> named_;
-    std::thread thread_;  // last: it starts once the rest is in place
+    Worker worker_;  // last: it deals with every file handed over before the rest goes
 };
 
 }  // namespace zavoket

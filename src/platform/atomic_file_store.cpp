@@ -1,96 +1,23 @@
 #include "platform/atomic_file_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <future>
 #include <mutex>
-#include <random>
-#include <thread>
 
+#include "platform/temporary_names.h"
 #include "platform/unique_fd.h"
 
 namespace zavoket {
 namespace {
 
-constexpr const char* kTempPrefix = ".zavoket-";
-constexpr const char* kTempSuffix = ".part";
 // Write-back is started every so many bytes, so little is left to flush when the file is done.
 constexpr std::uint64_t kWriteBackStep = 256 << 10;
 
 std::error_code lastError() {
     return {errno, std::generic_category()};
-}
-
-// The temporary names on disk right now, for an ending that has no time for destructors.
-// Written by the threads that create and rename files, read by a signal handler: fixed storage
-// and lock-free atomics only.
-struct TemporaryNameSlot {
-    std::atomic<bool> taken{false};
-    std::atomic<bool> whole{false};  // the file is complete and waits for its real name
-    std::atomic<int> folder{-1};     // set last, once the name is in place
-    char name[64] = {};
-};
-std::array<TemporaryNameSlot, 16> temporaryNames;
-
-// Notes a temporary name for as long as it lives.
-class TemporaryNameNote {
-  public:
-    TemporaryNameNote() = default;
-    TemporaryNameNote(int folder, const std::string& name) {
-        for (auto& slot : temporaryNames) {
-            bool expected = false;
-            if (name.size() < sizeof(slot.name) &&
-                slot.taken.compare_exchange_strong(expected, true)) {
-                std::memcpy(slot.name, name.c_str(), name.size() + 1);
-                slot.folder.store(folder, std::memory_order_release);
-                slot_ = &slot;
-                return;
-            }
-        }
-    }
-    ~TemporaryNameNote() { release(); }
-    TemporaryNameNote(const TemporaryNameNote&) = delete;
-    TemporaryNameNote& operator=(const TemporaryNameNote&) = delete;
-
-    void markWhole() {
-        if (slot_ != nullptr) {
-            slot_->whole.store(true);
-        }
-    }
-
-    void release() {
-        if (slot_ != nullptr) {
-            slot_->folder.store(-1, std::memory_order_release);
-            slot_->whole.store(false);
-            slot_->taken.store(false, std::memory_order_release);
-            slot_ = nullptr;
-        }
-    }
-
-  private:
-    TemporaryNameSlot* slot_ = nullptr;
-};
-
-extern "C" void endOnSignal(int signal) {
-    removeTemporaryNames(TemporaryNames::All);
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
-}
-
-std::string temporaryName() {
-    static std::atomic<unsigned> counter{0};
-    thread_local std::mt19937 random{std::random_device{}()};
-    return std::string(kTempPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
-           "-" + std::to_string(random() % 1000000) + kTempSuffix;
 }
 
 bool writeAll(int fd, std::span<const char> bytes) {
@@ -152,7 +79,7 @@ class TempFile final : public IncomingFile {
         std::string tempName;
         if (!file && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
             for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-                tempName = temporaryName();
+                tempName = makeTemporaryName();
                 file.reset(::openat(dir.get(), tempName.c_str(),
                                     O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666));
                 if (!file && errno != EEXIST) {
@@ -242,7 +169,7 @@ class TempFile final : public IncomingFile {
             return lastError();
         }
         for (int attempt = 0; attempt < 16; ++attempt) {
-            const std::string temp = temporaryName();
+            const std::string temp = makeTemporaryName();
             if (::linkat(AT_FDCWD, self.c_str(), target, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
                 if (errno == EEXIST) {
                     continue;
@@ -305,29 +232,6 @@ class TempFile final : public IncomingFile {
     std::uint64_t flushedUpTo_ = 0;
 };
 
-// A temporary name stands in a folder while a file is received where the file system has no
-// unnamed files, and for the instant between linking a finished file in and renaming it over
-// the old one; a process killed outright leaves it behind. Its process
-// id is in the name: those of processes that are gone are removed.
-void removeLeftovers(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (!isStoreTemporaryName(name)) {
-            continue;
-        }
-        const long owner = std::strtol(name.c_str() + std::strlen(kTempPrefix), nullptr, 10);
-        if (owner > 0 && owner != ::getpid() && ::kill(static_cast<pid_t>(owner), 0) != 0 &&
-            errno == ESRCH) {
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
-        }
-    }
-    ::closedir(dir);
-}
-
 }  // namespace
 
 // Made when its body begins, on the transfer's thread.
@@ -359,10 +263,6 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
     bool unusable_ = false;
 };
 
-bool isStoreTemporaryName(const std::string& name) {
-    return name.starts_with(kTempPrefix) && name.ends_with(kTempSuffix);
-}
-
 std::unique_ptr<IncomingFile> AtomicFileStore::prepare(const std::string& folder) {
     return std::make_unique<LazyFile>(*this, folder);
 }
@@ -370,33 +270,8 @@ std::unique_ptr<IncomingFile> AtomicFileStore::prepare(const std::string& folder
 void AtomicFileStore::clearLeftoversOnce(const std::string& folder) {
     std::lock_guard lock(mutex_);
     if (folder != cleanedFolder_) {
-        removeLeftovers(folder);
+        removeDeadRunsNames(folder);
         cleanedFolder_ = folder;
-    }
-}
-
-void removeTemporaryNames(TemporaryNames which) noexcept {
-    for (auto& slot : temporaryNames) {
-        const int folder = slot.folder.load(std::memory_order_acquire);
-        if (folder >= 0 && (which == TemporaryNames::All || !slot.whole.load())) {
-            ::unlinkat(folder, slot.name, 0);
-        }
-    }
-}
-
-std::future<void> removeReceivingNamesAside() {
-    std::packaged_task<void()> removal([] { removeTemporaryNames(TemporaryNames::Receiving); });
-    std::future<void> done = removal.get_future();
-    std::thread(std::move(removal)).detach();
-    return done;
-}
-
-void removeTemporaryNamesOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = &endOnSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        ::sigaction(signal, &action, nullptr);
     }
 }
 

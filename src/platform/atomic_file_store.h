@@ -1,6 +1,5 @@
 #pragma once
 
-#include <future>
 #include <mutex>
 #include <string>
 
@@ -38,25 +37,5 @@ class AtomicFileStore final : public FileStore {
     std::mutex mutex_;
     std::string cleanedFolder_;
 };
-
-// Names of the form the store gives a file while it is received or replaces another.
-[[nodiscard]] bool isStoreTemporaryName(const std::string& name);
-
-enum class TemporaryNames {
-    Receiving,  // of files still coming in
-    All,        // also of whole files waiting to take their real names
-};
-
-// Takes away, there and then, the temporary names the store has on disk: for an ending that
-// leaves no time for anything else. Safe in a signal handler.
-void removeTemporaryNames(TemporaryNames which) noexcept;
-
-// The same for the files still coming in, on a thread of its own: a destination that does not
-// answer cannot hold the caller, who waits on the future as long as it likes.
-[[nodiscard]] std::future<void> removeReceivingNamesAside();
-
-// SIGTERM, SIGINT and SIGHUP end the process as closing the window does: the temporary names
-// go, and nothing more is written.
-void removeTemporaryNamesOnSignals();
 
 }  // namespace zavoket

@@ -2,11 +2,8 @@
 
 #include <QComboBox>
 #include <QIcon>
-#include <QListWidget>
 #include <QString>
 #include <QTreeWidget>
-
-#include <memory>
 
 namespace zavoket {
 
@@ -45,30 +42,6 @@ class FolderList final : public QTreeWidget {
     QString path_;
     QIcon openIcon_;
     QIcon closedIcon_;
-};
-
-// Every file of one folder, by name.
-class FileList final : public QListWidget {
-  public:
-    explicit FileList(QWidget* parent);
-    ~FileList() override;
-
-    [[nodiscard]] QString path() const { return path_; }
-    // Lists the folder now. False (and the old listing kept) when it cannot be listed.
-    bool setPath(const QString& path);
-    // Lists the folder again a moment later, on another thread; the refreshes asked for
-    // meanwhile are served by that one, so a batch of small files does not list the folder
-    // after every file.
-    void refresh();
-
-  private:
-    class Reader;
-    void showRead();
-    void show(QStringList names);
-
-    QString path_;
-    bool refreshPending_ = false;
-    std::unique_ptr<Reader> reader_;
 };
 
 }  // namespace zavoket

@@ -2,17 +2,22 @@
 
 #include <cstdlib>
 
-#include "platform/atomic_file_store.h"
+#include "app/application.h"
+#include "platform/temporary_names.h"
+#include "window/event_loop_waiter.h"
 #include "window/main_form.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    zavoket::removeTemporaryNamesOnSignals();
-    zavoket::MainFormOptions options;
-    options.baseUrl = ZAVOKET_BASE_URL;
+    QApplication qt(argc, argv);
+    zavoket::installSignalCleanup();
+    zavoket::EventLoopWaiter waiter;
+    zavoket::ApplicationOptions services;
+    services.baseUrl = ZAVOKET_BASE_URL;
+    zavoket::Application app(services, waiter);
+    zavoket::MainFormOptions look;
     // Closing ends the process there and then, even from inside a transfer: nothing more runs.
-    options.endProgram = [] { std::_Exit(0); };
-    zavoket::MainForm form(std::move(options));
+    look.endProgram = [] { std::_Exit(0); };
+    zavoket::MainForm form(app, look);
     form.show();
-    return app.exec();
+    return qt.exec();
 }

@@ -2,77 +2,21 @@
 
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFont>
-#include <QGuiApplication>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <future>
 #include <utility>
 
+#include "window/file_list.h"
 #include "window/folder_lists.h"
+#include "window/look.h"
+#include "window/placement.h"
 
 namespace zavoket {
 namespace {
-
-// The design's geometry is in twips; at its resolution a pixel is 15 twips.
-constexpr int kTwipsPerPixel = 15;
-QRect fromTwips(int left, int top, int width, int height) {
-    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-            height / kTwipsPerPixel};
-}
-
-// Point sizes as the design's 96-dpi screen shows them, so the captions fit whatever the
-// display's own dpi.
-int pixelsForPoints(double points) {
-    return static_cast<int>(points * 96.0 / 72.0 + 0.5);
-}
-
-QFont gothic(const QStringList& families, double points) {
-    QFont font;
-    font.setFamilies(families);
-    font.setPixelSize(pixelsForPoints(points));
-    return font;
-}
-
-// Faces differ in how much room a line takes: Noto Sans CJK's lines are half as tall again as
-// IPA Gothic's at the same size. The font shrinks, a pixel at a time, until every text the
-// label will show fits the height it has, in one line each unless the label wraps.
-void fitFont(QLabel* label, int height, const QStringList& texts) {
-    QFont font = label->font();
-    const int width = label->contentsRect().width();
-    const int flags = static_cast<int>(label->alignment()) |
-                      (label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine);
-    for (int pixels = font.pixelSize(); pixels > 7; --pixels) {
-        font.setPixelSize(pixels);
-        const QFontMetrics metrics(font);
-        const bool fits = std::all_of(texts.begin(), texts.end(), [&](const QString& text) {
-            const QRect needed = metrics.boundingRect(QRect(0, 0, width, height), flags, text);
-            return needed.height() <= height && needed.width() <= width;
-        });
-        if (fits) {
-            break;
-        }
-    }
-    label->setFont(font);
-}
-
-void fitFont(QLabel* label) {
-    fitFont(label, label->contentsRect().height(), {label->text()});
-}
-
-const QColor kWindowColour(224, 224, 224);
-const QColor kBandColour(64, 64, 64);
-
 const char* const kInstructions =
     "最初に画像を保存するフォルダを指定します。次にインターネットに接続してあることを確認して、"
     "ダウンロード開始ボタンをクリックします。そうすると画像のダウンロードが開始されます。"
@@ -80,95 +24,19 @@ const char* const kInstructions =
 const char* const kAbortNote =
     "中止ボタンをクリックしても動画をダウンロード中は中止処理に時間がかかる場合があります。";
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setFocusPolicy(Qt::NoFocus);
-    // Qt indents the text of a framed label, at the top too: it would push the caption out.
-    label->setIndent(0);
-    label->setMargin(0);
-    return label;
-}
-
-void paint(QLabel* label, const QColor& background, const QColor& text) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, background);
-    palette.setColor(QPalette::WindowText, text);
-    label->setPalette(palette);
-    label->setAutoFillBackground(true);
-}
-
-void asBand(QLabel* label, const QFont& font) {
-    paint(label, kBandColour, Qt::white);
-    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    label->setFont(font);
-}
-
-void withBorder(QLabel* label) {
-    label->setFrameStyle(QFrame::Box | QFrame::Plain);
-    label->setLineWidth(1);
-}
-
-void transparentWhite(QLabel* label, const QFont& font) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::white);
-    label->setPalette(palette);
-    label->setFont(font);
-    fitFont(label);
-}
-
-QLabel* makeImage(QWidget* parent, const char* name, const QString& icon, QRect geometry,
-                  const QString& shows) {
-    auto* image = makeLabel(parent, name, QString(), geometry);
-    image->setPixmap(QPixmap(icon));  // the 32 x 32 image, the first in the file
-    image->setAccessibleName(shows);
-    return image;
-}
-
-// The classic look on any desktop: every text colour goes with the background colour the
-// window sets, so a dark theme cannot put light text on the window's light grey.
-QPalette classicPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, kWindowColour);
-    palette.setColor(QPalette::Button, kWindowColour);
-    palette.setColor(QPalette::Base, Qt::white);
-    palette.setColor(QPalette::AlternateBase, QColor(240, 240, 240));
-    for (const auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text}) {
-        palette.setColor(role, Qt::black);
-        palette.setColor(QPalette::Disabled, role, QColor(96, 96, 96));
-    }
-    palette.setColor(QPalette::PlaceholderText, QColor(96, 96, 96));
-    palette.setColor(QPalette::Light, Qt::white);
-    palette.setColor(QPalette::Midlight, QColor(240, 240, 240));
-    palette.setColor(QPalette::Mid, QColor(160, 160, 160));
-    palette.setColor(QPalette::Dark, QColor(128, 128, 128));
-    palette.setColor(QPalette::Shadow, QColor(64, 64, 64));
-    return palette;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 }  // namespace
 
-MainForm::MainForm(MainFormOptions options, QWidget* parent)
+MainForm::MainForm(Application& app, MainFormOptions options, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      options_(std::move(options)),
-      transfer_(waiter_, options_.transfer),
-      store_(options_.files),
-      batch_(catalogue_, static_cast<BatchView&>(*this), transfer_, store_, waiter_) {
+      app_(app),
+      options_(std::move(options)) {
     buildControls();
-    load();
+    connectControls();
+    app_.batch().setView(*this);
+    centre(*this);
+    image5_->setPixmap(image2_->pixmap());  // shared, not copied
 }
 
 MainForm::~MainForm() = default;
@@ -206,10 +74,9 @@ void MainForm::buildControls() {
     // One size for every text it will show, so the caption does not change size between files.
     QStringList activities = {kActivityFinished, kActivityAborted,
                               QString::fromStdString(failedActivityText(Catalogue::kSize))};
-    Catalogue names;
-    names.fill();
     for (std::size_t i = 0; i < Catalogue::kSize; ++i) {
-        activities.append(QString::fromStdString(names.localName(i)) + "をダウンロードしています");
+        activities.append(QString::fromStdString(app_.catalogue().localName(i)) +
+                          "をダウンロードしています");
     }
     fitFont(label2_, label2_->contentsRect().height(), activities);
     label2_->setAccessibleName("現在の処理");
@@ -276,7 +143,7 @@ void MainForm::buildControls() {
     cClose_ = makeButton(this, "CClose", "終了", fromTwips(7080, 4680, 1695, 375));
     cClose_->setAccessibleDescription("Zavoket をすぐに終了します");
 
-    tUrl_ = new QLineEdit(QString::fromStdString(options_.baseUrl), this);
+    tUrl_ = new QLineEdit(QString::fromStdString(app_.baseUrl()), this);
     tUrl_->setObjectName("TURL");
     tUrl_->setGeometry(fromTwips(120, 5640, 3735, 270));
     tUrl_->hide();
@@ -328,64 +195,22 @@ void MainForm::buildControls() {
     drive_->showVolumeOf(start);
     dir_->setPath(start);
     file_->setPath(dir_->path());
+}
 
-    connect(cGet_, &QPushButton::clicked, this, [this] { batch_.start(); });
-    connect(cAbort_, &QPushButton::clicked, this, [this] { batch_.abort(); });
+void MainForm::connectControls() {
+    connect(cGet_, &QPushButton::clicked, this, [this] { app_.batch().start(); });
+    connect(cAbort_, &QPushButton::clicked, this, [this] { app_.batch().abort(); });
     connect(cClose_, &QPushButton::clicked, this, [this] { closeNow(); });
     connect(drive_, &DriveList::driveChanged, this, [this] { onDriveChanged(); });
     connect(dir_, &FolderList::pathChanged, this, [this] { file_->setPath(dir_->path()); });
     connect(timer1_, &QTimer::timeout, this, [this] { animationTick(*this); });
 }
 
-void MainForm::load() {
-    centre();
-    image5_->setPixmap(image2_->pixmap());  // shared, not copied
-    catalogue_.fill();
-}
-
-void MainForm::centre() {
-    const QScreen* screen =
-        this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen == nullptr) {
-        return;
-    }
-    const QSize outer = frameGeometry().size();
-    const QRect area = screen->geometry();
-    const float left =
-        centredPosition(static_cast<float>(area.width()), static_cast<float>(outer.width()));
-    const float top =
-        centredPosition(static_cast<float>(area.height()), static_cast<float>(outer.height()));
-    // Half a pixel goes the way the window system takes a position finer than its pixels.
-    move(area.x() + static_cast<int>(std::floor(left)),
-         area.y() + static_cast<int>(std::floor(top)));
-}
-
 void MainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (std::exchange(watchedForFrame_, true)) {
-        return;
+    if (!std::exchange(watchedForFrame_, true)) {
+        centreOnceFramed(*this);
     }
-    if (frameGeometry().size() != size()) {
-        centre();  // framed already: no jump at all
-        return;
-    }
-    // A window manager frames the window once it is mapped and tells the frame's size a moment
-    // later: the window is centred again, frame and title bar included, as soon as that is
-    // known. Without a window manager no frame comes, and the window stays where it is.
-    auto* watch = new QTimer(this);
-    watch->setInterval(10);
-    QElapsedTimer since;
-    since.start();
-    connect(watch, &QTimer::timeout, this, [this, watch, since] {
-        if (frameGeometry().size() != size()) {
-            centre();
-        } else if (since.elapsed() < 2000) {
-            return;
-        }
-        watch->stop();
-        watch->deleteLater();
-    });
-    watch->start();
 }
 
 void MainForm::onDriveChanged() {
@@ -399,16 +224,8 @@ void MainForm::closeNow() {
         return;
     }
     closing_ = true;
-    // Nothing of the batch may run after this, not even the write of the file in transfer. A
-    // file whose transfer has ended still gets its name, and the one in transfer loses its
-    // temporary name, unless the destination does not answer in time: the process is gone
-    // within a second whatever the disk does.
-    batch_.terminate();
-    transfer_.cancel();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    std::future<void> removed = removeReceivingNamesAside();
-    batch_.settle(deadline);
-    removed.wait_until(deadline);
+    // The process is gone within a second whatever the disk does.
+    app_.shutdown(std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
     hide();
     if (options_.endProgram) {
         options_.endProgram();

@@ -5,11 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "batch/batch_run.h"
-#include "platform/atomic_file_store.h"
-#include "platform/curl_transfer.h"
+#include "app/application.h"
 #include "window/animation.h"
-#include "window/event_loop_waiter.h"
 
 class QLabel;
 class QLineEdit;
@@ -24,21 +21,18 @@ class FileList;
 class FolderList;
 
 struct MainFormOptions {
-    std::string baseUrl;  // the text of TURL; ends in "/"
-    CurlTransferOptions transfer;
     // Ends the process at once. Tests replace it to see the ending happen.
     std::function<void()> endProgram;
-    FileStoreOptions files;
     // One Japanese Gothic face for every text; empty: IPA (P)Gothic, or Noto Sans CJK JP.
     QString face;
 };
 
-// The one window. It owns the batch and is its view: every control the batch and the
+// The one window: the view of the application's batch. Every control the batch and the
 // animation talk to is a child here, under its own object name.
 class MainForm final : public QWidget, private BatchView, private AnimationControls {
     Q_OBJECT
   public:
-    explicit MainForm(MainFormOptions options, QWidget* parent = nullptr);
+    MainForm(Application& app, MainFormOptions options, QWidget* parent = nullptr);
     ~MainForm() override;
 
   protected:
@@ -47,8 +41,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
 
   private:
     void buildControls();
-    void load();
-    void centre();
+    void connectControls();
     void closeNow();
     void onDriveChanged();
 
@@ -70,12 +63,8 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     [[nodiscard]] float image5Left() const override;
     void setImage5Picture(FolderPicture picture) override;
 
+    Application& app_;
     MainFormOptions options_;
-    Catalogue catalogue_;
-    EventLoopWaiter waiter_;
-    CurlTransfer transfer_;
-    AtomicFileStore store_;
-    BatchRun batch_;
     bool closing_ = false;
     bool watchedForFrame_ = false;
 

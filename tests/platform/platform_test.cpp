@@ -8,6 +8,7 @@
 
 #include "platform/atomic_file_store.h"
 #include "platform/curl_transfer.h"
+#include "platform/temporary_names.h"
 #include "support/held_server.h"
 #include "support/scratch.h"
 

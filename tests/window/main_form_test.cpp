@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <future>
 
-#include "platform/atomic_file_store.h"
+#include "platform/temporary_names.h"
 #include "support/held_server.h"
 #include "support/scratch.h"
+#include "window/event_loop_waiter.h"
+#include "window/file_list.h"
 #include "window/folder_lists.h"
 
 namespace zavoket {
@@ -35,16 +37,18 @@ class MainFormTest : public ::testing::Test {
     // A new window, as a user with that face would see it.
     void build(const QString& face = {}) {
         form.reset();
-        MainFormOptions options;
-        options.face = face;
-        options.baseUrl = server.baseUrl();
-        options.transfer.connectTimeout = 2s;
-        options.transfer.idleTimeout = 2s;
+        app.reset();
         // Files are received under temporary names, as on a USB stick: what a user could see
         // of them is what these tests look for.
-        options.files.unnamedFiles = false;
-        options.endProgram = [this] { atTheEnding.push_back(listFolder(folder.path())); };
-        form = std::make_unique<MainForm>(std::move(options));
+        ApplicationOptions services;
+        services.baseUrl = server.baseUrl();
+        services.transfer.connectTimeout = services.transfer.idleTimeout = 2s;
+        services.files.unnamedFiles = false;
+        app = std::make_unique<Application>(services, waiter);
+        MainFormOptions look;
+        look.endProgram = [this] { atTheEnding.push_back(listFolder(folder.path())); };
+        look.face = face;
+        form = std::make_unique<MainForm>(*app, look);
         form->show();
         dir()->setPath(QString::fromStdString(folder.str()));
     }
@@ -77,6 +81,8 @@ class MainFormTest : public ::testing::Test {
     test::HeldServer server{collection};
     test::TempFolder folder;
     std::vector<std::vector<std::string>> atTheEnding;  // the folder at each ending
+    EventLoopWaiter waiter;
+    std::unique_ptr<Application> app;
     std::unique_ptr<MainForm> form;
 };
 

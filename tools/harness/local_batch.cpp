@@ -9,16 +9,6 @@ void RecordingView::setLabel2Caption(const std::string& text) {
     }
 }
 
-void RecordingView::setLabel3Caption(const std::string& text) {
-    label3 = text;
-    label3History.push_back(text);
-}
-
-void RecordingView::setSbText(const std::string& text) {
-    sb = text;
-    sbHistory.push_back(text);
-}
-
 void TaskWaiter::post(std::function<void()> task) {
     {
         std::lock_guard lock(mutex_);
@@ -48,21 +38,9 @@ void TaskWaiter::wake() {
     changed_.notify_one();
 }
 
-namespace {
-
-Catalogue filled() {
-    Catalogue catalogue;
-    catalogue.fill();
-    return catalogue;
+LocalBatch::LocalBatch(std::string url, std::string folder, ApplicationOptions options)
+    : view(url, std::move(folder)), app((options.baseUrl = std::move(url), options), waiter) {
+    app.batch().setView(view);
 }
-
-}  // namespace
-
-LocalBatch::LocalBatch(std::string url, std::string folder, LocalBatchOptions options)
-    : catalogue(filled()),
-      view(std::move(url), std::move(folder)),
-      transfer(waiter, options.transfer),
-      files(options.files),
-      batch(catalogue, view, transfer, options.store != nullptr ? *options.store : files, waiter) {}
 
 }  // namespace zavoket::harness

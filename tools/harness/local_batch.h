@@ -5,26 +5,23 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <vector>
 
-#include "batch/batch_run.h"
-#include "platform/atomic_file_store.h"
-#include "platform/curl_transfer.h"
+#include "app/application.h"
 
 namespace zavoket::harness {
 
-// The window as a batch sees it, keeping every text it was given.
+// The window as a batch sees it, keeping the last text it was given.
 class RecordingView final : public BatchView {
   public:
     RecordingView(std::string url, std::string folder)
         : turl(std::move(url)), dir(std::move(folder)) {}
 
     void setLabel2Caption(const std::string& text) override;
-    void setLabel3Caption(const std::string& text) override;
+    void setLabel3Caption(const std::string& text) override { label3 = text; }
     void showLabel11() override { label11Visible = true; }
     void setImage3Visible(bool visible) override { image3Visible = visible; }
     void setTimer1Enabled(bool enabled) override { timer1Enabled = enabled; }
-    void setSbText(const std::string& text) override;
+    void setSbText(const std::string& text) override { sb = text; }
     [[nodiscard]] std::string turlText() const override { return turl; }
     [[nodiscard]] std::string dirPath() const override { return dir; }
     void refreshFile() override { ++refreshCount; }
@@ -38,8 +35,6 @@ class RecordingView final : public BatchView {
     bool image3Visible = true;
     bool timer1Enabled = false;
     int refreshCount = 0;
-    std::vector<std::string> label3History;
-    std::vector<std::string> sbHistory;
     std::function<void(const std::string&)> onLabel2;
 };
 
@@ -58,22 +53,14 @@ class TaskWaiter final : public Waiter {
     bool signalled_ = false;
 };
 
-struct LocalBatchOptions {
-    CurlTransferOptions transfer;
-    FileStoreOptions files;
-    FileStore* store = nullptr;  // instead of the batch's own AtomicFileStore
-};
-
-// One batch, as the program runs it, from a server's URL into a folder.
+// The program's services with a recording view, from a server's URL into a folder.
 struct LocalBatch {
-    LocalBatch(std::string url, std::string folder, LocalBatchOptions options = {});
+    LocalBatch(std::string url, std::string folder, ApplicationOptions options = {});
 
-    Catalogue catalogue;
-    RecordingView view;
     TaskWaiter waiter;
-    CurlTransfer transfer;
-    AtomicFileStore files;
-    BatchRun batch;
+    RecordingView view;
+    Application app;
+    BatchRun& batch = app.batch();
 };
 
 }  // namespace zavoket::harness

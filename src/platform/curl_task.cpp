@@ -1,0 +1,266 @@
+#include "platform/curl_task.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace zavoket {
+namespace {
+
+using State = ConnectionState;
+
+// An error page or a redirect has no use for a larger body: past this the fetch ends, so an
+// endless one cannot hold the batch.
+constexpr std::uint64_t kMaxOtherBodyBytes = 1 << 20;
+
+// Failures where the client gave up by its own rule, not because the connection broke.
+bool isRefusal(CURLcode code) {
+    return code == CURLE_TOO_MANY_REDIRECTS || code == CURLE_UNSUPPORTED_PROTOCOL ||
+           code == CURLE_FILESIZE_EXCEEDED || code == CURLE_URL_MALFORMAT ||
+           code == CURLE_BAD_CONTENT_ENCODING;
+}
+
+// A connection may open or close between fetches, when the cache drops it: these two hooks are
+// the transfer's, and tell the fetch under way, if any.
+curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+    if (CurlTask* task = static_cast<CurlTaskContext*>(self)->current) {
+        task->onSocketOpened();
+    }
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int onCloseSocket(void* self, curl_socket_t socket) {
+    CurlTask* task = static_cast<CurlTaskContext*>(self)->current;
+    if (task != nullptr) {
+        task->onSocketClosing(State::Closing);
+    }
+    const int result = ::close(socket);
+    if (task != nullptr) {
+        task->onSocketClosing(State::Closed);
+    }
+    return result;
+}
+
+}  // namespace
+
+CurlTask::CurlTask(CurlTaskContext& context, std::string url, BodySink& sink)
+    : context_(context), url_(std::move(url)), sink_(sink) {
+    std::replace(url_.begin(), url_.end(), '\\', '/');
+}
+
+void CurlTask::onSocketOpened() {
+    // An address given as digits needs no look-up, and libcurl skips the resolver then; the
+    // address is known all the same.
+    if (!std::exchange(resolveReported_, false)) {
+        post(State::Resolving);
+    }
+    post(State::Resolved);
+    post(State::Connecting);
+    socketOpened_ = true;
+}
+
+// A connection that ends with its response is reported after the response itself.
+void CurlTask::onSocketClosing(State state) {
+    if (responseStarted_) {
+        heldClose_.push_back(state);
+    } else {
+        post(state);
+    }
+}
+
+void CurlTask::flushHeldClose() {
+    for (State state : std::exchange(heldClose_, {})) {
+        post(state);
+    }
+}
+
+int CurlTask::onResolverStart(void*, void*, void* self) {
+    auto* task = static_cast<CurlTask*>(self);
+    task->resolveReported_ = true;
+    task->post(State::Resolving);
+    return 0;
+}
+
+int CurlTask::onPrereq(void* self, char*, char*, int, int) {
+    auto* task = static_cast<CurlTask*>(self);
+    if (std::exchange(task->socketOpened_, false)) {
+        task->post(State::Connected);
+    }
+    task->responseStarted_ = false;
+    task->post(State::Requesting);
+    return CURL_PREREQFUNC_OK;
+}
+
+// The debug hook is the one place libcurl tells that the request has gone out.
+int CurlTask::onDebug(CURL*, curl_infotype type, char*, size_t, void* self) {
+    if (type == CURLINFO_HEADER_OUT) {
+        static_cast<CurlTask*>(self)->post(State::RequestSent);
+    }
+    return 0;
+}
+
+size_t CurlTask::onHeader(char* data, size_t size, size_t count, void* self) {
+    auto* task = static_cast<CurlTask*>(self);
+    const std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) {
+        task->bodyWanted_ = task->redirecting_ = false;
+        task->responseStarted_ = true;
+        task->post(State::Receiving);
+    } else if ((line == "\r\n" || line == "\n") && !task->endOfHeaders()) {
+        return 0;
+    }
+    return size * count;
+}
+
+size_t CurlTask::onBody(char* data, size_t size, size_t count, void* self) {
+    auto* task = static_cast<CurlTask*>(self);
+    const size_t n = size * count;
+    task->received_ += n;
+    if (!task->bodyWanted_) {
+        // An error page: read and let go, up to its limit.
+        task->stop_ = task->received_ > kMaxOtherBodyBytes ? Stop::OtherTooLarge : Stop::None;
+    } else if (task->received_ > task->context_.options.maxBodyBytes) {
+        task->stop_ = Stop::TooLarge;
+    } else if (!task->sink_.append(std::span<const char>(data, n))) {
+        task->stop_ = Stop::SinkFailed;
+    }
+    return task->stop_ == Stop::None ? n : 0;
+}
+
+int CurlTask::onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+    auto* task = static_cast<CurlTask*>(self);
+    // A redirect's body is read by libcurl itself and never reaches onBody.
+    if (task->redirecting_ && static_cast<std::uint64_t>(now) > kMaxOtherBodyBytes) {
+        task->stop_ = Stop::OtherTooLarge;
+        return 1;
+    }
+    return task->context_.cancelled.load() ? 1 : 0;
+}
+
+// The headers of one response of the chain are in. Each starts afresh; only a 200 has a body
+// worth keeping. False ends the fetch.
+bool CurlTask::endOfHeaders() {
+    CURL* e = context_.easy.get();
+    curl_off_t length = -1;
+    long status = 0;
+    const char* type = nullptr;
+    curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
+    bodyWanted_ = status == 200;
+    redirecting_ = status / 100 == 3;
+    received_ = 0;
+    const auto declared = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+    if (declared > context_.options.maxBodyBytes) {
+        stop_ = Stop::TooLarge;
+    } else if (!bodyWanted_ && declared > kMaxOtherBodyBytes) {
+        stop_ = Stop::OtherTooLarge;
+    } else if (bodyWanted_ && !sink_.restart(type != nullptr ? type : "")) {
+        stop_ = Stop::SinkFailed;
+    }
+    return stop_ == Stop::None;
+}
+
+FetchResult CurlTask::run() {
+    CURL* easy = context_.easy.get();
+    CURLM* multi = context_.multi.get();
+    curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText_);
+    for (CURLoption data : {CURLOPT_WRITEDATA, CURLOPT_HEADERDATA, CURLOPT_RESOLVER_START_DATA,
+                            CURLOPT_PREREQDATA, CURLOPT_DEBUGDATA, CURLOPT_XFERINFODATA}) {
+        curl_easy_setopt(easy, data, this);
+    }
+    context_.current = this;
+    CURLcode code = CURLE_ABORTED_BY_CALLBACK;
+    bool ended = curl_multi_add_handle(multi, easy) != CURLM_OK;
+    if (ended) {
+        code = CURLE_FAILED_INIT;
+    }
+    while (!ended && !context_.cancelled.load()) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                code = message->data.result;
+                ended = true;
+            }
+        }
+        if (!ended) {
+            curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+        }
+    }
+    FetchResult result = outcome(code);
+    context_.current = nullptr;  // a connection removed with a cancelled fetch closes unreported
+    curl_multi_remove_handle(multi, easy);
+    return result;
+}
+
+FetchResult CurlTask::outcome(CURLcode code) {
+    FetchResult r;
+    curl_easy_getinfo(context_.easy.get(), CURLINFO_RESPONSE_CODE, &r.httpStatus);
+    r.detail = errorText_[0] != '\0' ? errorText_ : curl_easy_strerror(code);
+    if (context_.cancelled.load()) {
+        r.outcome = FetchOutcome::Cancelled;
+    } else if (code == CURLE_OK) {
+        // The sink is told the body is whole: it keeps it, or says why it cannot.
+        r.outcome = r.httpStatus != 200 ? FetchOutcome::HttpError
+                    : sink_.complete()  ? FetchOutcome::Received
+                                        : FetchOutcome::SinkFailed;
+        post(State::ResponseReceived);
+        flushHeldClose();
+        post(State::Completed);
+    } else {
+        flushHeldClose();
+        if (stop_ == Stop::OtherTooLarge) {
+            r.outcome = FetchOutcome::HttpError;
+            r.detail = "the answer is larger than any error page needs";
+        } else if (stop_ == Stop::SinkFailed) {
+            r.outcome = FetchOutcome::SinkFailed;
+            r.detail = "the body could not be kept";
+        } else if (stop_ == Stop::TooLarge || isRefusal(code)) {
+            r.outcome = FetchOutcome::Refused;
+        } else {
+            post(State::Error);
+            r.outcome = FetchOutcome::TransportError;
+        }
+    }
+    return r;
+}
+
+void CurlTaskContext::configure() {
+    CURL* e = easy.get();
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_USERAGENT, "Zavoket/1.0");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(options.connectTimeout.count()));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.idleTimeout.count()));
+    // Asks for the file as it is; a server that encodes it all the same has it decoded here,
+    // and one whose encoding cannot be decoded fails the fetch, so nothing encoded is saved.
+    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "identity");
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTask::onBody);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTask::onHeader);
+    curl_easy_setopt(e, CURLOPT_RESOLVER_START_FUNCTION, &CurlTask::onResolverStart);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CurlTask::onPrereq);
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &CurlTask::onDebug);
+    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);  // for the debug hook
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlTask::onProgress);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+}
+
+}  // namespace zavoket

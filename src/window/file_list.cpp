@@ -1,0 +1,108 @@
+#include "window/file_list.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/temporary_names.h"
+
+namespace zavoket {
+namespace {
+
+// The names of all files in a folder (links to files too), sorted. Read straight from the
+// directory: the batch lists the folder after every file, and looking at each entry's details
+// the way QDir does would cost more than receiving a small file.
+std::optional<QStringList> fileNames(const QString& path) {
+    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    QStringList names;
+    while (const dirent* entry = ::readdir(dir)) {
+        // A file still being received is the program's own business, not one of the user's.
+        if (isStoreTemporaryName(entry->d_name)) {
+            continue;
+        }
+        bool isFile = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            isFile = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
+        }
+        if (isFile) {
+            names.append(QFile::decodeName(entry->d_name));
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Soon enough to look immediate, rare enough that a batch of small files never waits for it.
+constexpr std::chrono::milliseconds kRefreshDelay(100);
+
+}  // namespace
+
+FileList::FileList(QWidget* parent) : QListWidget(parent) {
+    // Every row is one line of the same font: measuring one is enough.
+    setUniformItemSizes(true);
+}
+
+void FileList::refresh() {
+    if (refreshPending_) {
+        return;
+    }
+    refreshPending_ = true;
+    QTimer::singleShot(kRefreshDelay, this, [this] {
+        refreshPending_ = false;
+        reader_.post([this, path = path_] {
+            auto names = fileNames(path);
+            // A listing of a folder that is no longer shown is of no use.
+            QMetaObject::invokeMethod(
+                this,
+                [this, path, names = std::move(names)] {
+                    if (names && path == path_) {
+                        show(*names);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    });
+}
+
+bool FileList::setPath(const QString& path) {
+    auto listed = fileNames(path);
+    if (!listed) {
+        return false;
+    }
+    path_ = path;
+    show(*listed);
+    return true;
+}
+
+void FileList::show(QStringList names) {
+    std::sort(names.begin(), names.end());
+    // The batch refreshes after every file: only the rows that changed are touched, so a
+    // refresh costs little however many files the folder holds.
+    int row = 0;
+    for (const QString& name : names) {
+        while (row < count() && item(row)->text() < name) {
+            delete takeItem(row);
+        }
+        if (row >= count() || item(row)->text() != name) {
+            insertItem(row, name);
+        }
+        ++row;
+    }
+    while (count() > row) {
+        delete takeItem(count() - 1);
+    }
+}
+
+}  // namespace zavoket
