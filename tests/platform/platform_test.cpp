@@ -39,6 +39,7 @@ struct MemorySink final : BodySink {
 };
 
 std::atomic<std::size_t> endlessBytesSent{0};
+std::atomic<bool> silenceOver{false};
 
 // A body of size bytes, or one that never ends when size is 0 (bounded at 64 MiB: a client
 // that never gives up still ends the test). slow: in drops 300 ms apart.
@@ -96,6 +97,12 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
                   return sink.write("G@\x11\x10", 4) && false; }); },  // the connection drops
               FetchOutcome::TransportError, 200, {}},
     FetchCase{"SlowButNeverIdle", [](R& r) { generated(r, 200, 1000, true); }, FetchOutcome::Received, 200, {}},
+    FetchCase{"GoneSilent", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto&) {
+                  for (int i = 0; i < 60 && !silenceOver; ++i) std::this_thread::sleep_for(100ms);
+                  return false; }); },  // the headers, then nothing for 6 s
+              FetchOutcome::TransportError, 200, {}},
+    FetchCase{"ExactlyTheLimit", [](R& r) { r.set_content(std::string(1000, 'b'), "video/mpeg"); },
+              FetchOutcome::Received, 200, {}, -1, {}, false, 1000},
     FetchCase{"AnnouncedOverTheLimit", nullptr, FetchOutcome::Refused, -1, {}, -2, {}, false, 1000},
     FetchCase{"GrowingOverTheLimit", [](R& r) { generated(r, 200, 3000); }, FetchOutcome::Refused, -1, {}, -1, {},
               false, 1000},
@@ -124,7 +131,12 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     MemorySink sink;
     sink.full = fetch.sinkFull;
     endlessBytesSent = 0;
+    silenceOver = false;
+    const auto started = std::chrono::steady_clock::now();
     const FetchResult result = transfer.fetch(url, record, sink);
+    // Far below what a server gone silent would hold the batch for: the idle limit ended it.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+    silenceOver = true;
 
     EXPECT_EQ(result.outcome, fetch.outcome) << result.detail;
     EXPECT_TRUE(fetch.status < 0 || result.httpStatus == fetch.status) << result.httpStatus;
@@ -248,10 +260,28 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
         EXPECT_FALSE(again->commit(folder.str() + "/1102-2-A.jpg"));
     }
     EXPECT_EQ(readText(folder.path() / "1102-2-A.jpg"), "final");
+    // A close takes the names of files still coming in and lets a whole one have its name; a
+    // signal takes every name there and then.
+    auto whole = store.prepare(folder.str());
+    auto coming = store.prepare(folder.str());
+    EXPECT_TRUE(whole->restart("") && whole->append({"whole", 5}) && whole->complete());
+    EXPECT_TRUE(coming->restart("") && coming->append({"half", 4}));
+    removeReceivingNamesAside().wait();
+    EXPECT_FALSE(whole->commit(folder.str() + "/1103-A.jpg"));
+    EXPECT_EQ(static_cast<bool>(coming->commit(folder.str() + "/1104-A.jpg")), !GetParam());
+    auto lost = store.prepare(folder.str());
+    EXPECT_TRUE(lost->restart("") && lost->append({"x", 1}) && lost->complete());
+    removeAllTemporaryNames();
+    EXPECT_EQ(static_cast<bool>(lost->commit(folder.str() + "/1105-A.jpg")), !GetParam());
     // The folder's first use cleared the dead runs' names away, and only those.
-    EXPECT_EQ(listFolder(folder.path()),
-              (Names{living, mine, "1101-A.jpg", "1102-1-A.jpg", "1102-2-A.jpg", "1201-A.jpg",
-                     "later", "notes.part", "stick"}));
+    Names expected = {living, mine, "1101-A.jpg", "1102-1-A.jpg", "1102-2-A.jpg", "1103-A.jpg"};
+    for (const char* name : {"1104-A.jpg", "1105-A.jpg"}) {
+        if (GetParam()) {
+            expected.emplace_back(name);  // unnamed files have no name to take
+        }
+    }
+    expected.insert(expected.end(), {"1201-A.jpg", "later", "notes.part", "stick"});
+    EXPECT_EQ(listFolder(folder.path()), expected);
     EXPECT_TRUE(fs::is_directory(folder.path() / "1201-A.jpg"));
     EXPECT_EQ(listFolder(folder.path() / "stick"), Names{"1204-A.jpg"});
     if (!stick.failure().empty()) {

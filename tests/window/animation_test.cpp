@@ -54,11 +54,5 @@ TEST(AnimationTest, TheDiskTravelsIntoTheFolderAndStartsOverBesideTheGlobe) {
     }
 }
 
-TEST(PlacementTest, CentresTheOuterWindowWithoutClamping) {
-    EXPECT_EQ(centredPosition(15360, 10260), 2550);  // a 1024 px screen, in twips
-    EXPECT_EQ(centredPosition(1024, 684), 170);
-    EXPECT_EQ(centredPosition(5000, 6000), -500);
-}
-
 }  // namespace
 }  // namespace zavoket

@@ -87,9 +87,7 @@ class MainFormTest : public ::testing::Test {
 };
 
 struct Control {
-    const char* name;
-    int left, top, width, height;  // pixels
-    const char* text;
+    const char *name, *text;
     bool visible;
     QPalette::ColorRole role;  // of its text, which must stand out from what is behind it
     const char* backdrop;      // the control behind that text, when not itself
@@ -103,43 +101,42 @@ double luminance(const QColor& colour) {
            0.0722 * linear(colour.blueF());
 }
 
-TEST_F(MainFormTest, EveryControlStandsWhereTheDesignPutsItReadably) {
+TEST_F(MainFormTest, EveryControlIsThereNamedAndReadable) {
     constexpr auto W = QPalette::WindowText, B = QPalette::ButtonText, T = QPalette::Text,
                    N = QPalette::NoRole;
-    // The design table, in pixels (twips / 15). Labels and pictures come back to front.
+    // Labels and pictures come back to front.
     // clang-format off
     const Control kControls[] = {
-        {"Label1", 24, 136, 223, 16, "保存するディレクトリ", true, W, nullptr},
-        {"Label2", 444, 232, 217, 16, "", true, W, nullptr},
-        {"Image3", 392, 176, 21, 17, nullptr, true, N, nullptr},
-        {"Image1", 408, 480, 32, 32, nullptr, false, N, nullptr},
-        {"Image2", 560, 464, 32, 32, nullptr, false, N, nullptr},
-        {"Image4", 384, 168, 32, 32, nullptr, true, N, nullptr},
-        {"Image5", 608, 168, 32, 32, nullptr, true, N, nullptr},
-        {"Label3", 376, 232, 65, 17, "0/194", true, W, nullptr},
-        {"Label5", 24, 16, 633, 33, "Viewer for", true, W, nullptr},
-        {"Label4", 24, 32, 633, 33, "「Velumio」\r\n", true, N, nullptr},
-        {"Label6", 24, 56, 633, 17, "画像ファイルダウンロードツール", true, N, nullptr},
-        {"Label7", 24, 80, 633, 52, "最初に画像を保存するフォルダを指定します。次にインターネットに接続してあることを確認して、"
+        {"Label1", "保存するディレクトリ", true, W, nullptr},
+        {"Label2", "", true, W, nullptr},
+        {"Image3", nullptr, true, N, nullptr},
+        {"Image1", nullptr, false, N, nullptr},
+        {"Image2", nullptr, false, N, nullptr},
+        {"Image4", nullptr, true, N, nullptr},
+        {"Image5", nullptr, true, N, nullptr},
+        {"Label3", "0/194", true, W, nullptr},
+        {"Label5", "Viewer for", true, W, nullptr},
+        {"Label4", "「Velumio」\r\n", true, N, nullptr},
+        {"Label6", "画像ファイルダウンロードツール", true, N, nullptr},
+        {"Label7", "最初に画像を保存するフォルダを指定します。次にインターネットに接続してあることを確認して、"
             "ダウンロード開始ボタンをクリックします。そうすると画像のダウンロードが開始されます。"
             "１９４ファイル約４５０MBあります。時間の余裕のあるときに実行してください。", true, W, "MainForm"},
-        {"Label8", 248, 136, 123, 20, "フォルダ", true, N, nullptr},
-        {"Label9", 480, 64, 81, 17, "Ver.１.0", true, W, "Label6"},
-        {"Label10", 576, 64, 121, 17, nullptr, true, N, nullptr},
-        {"Label11", 384, 128, 265, 52, "中止ボタンをクリックしても動画をダウンロード中は中止処理に時間がかかる場合があります。",
+        {"Label8", "フォルダ", true, N, nullptr},
+        {"Label9", "Ver.１.0", true, W, "Label6"},
+        {"Label10", nullptr, true, N, nullptr},
+        {"Label11", "中止ボタンをクリックしても動画をダウンロード中は中止処理に時間がかかる場合があります。",
             false, W, "MainForm"},
-        {"Drive", 24, 152, 225, 20, nullptr, true, B, nullptr},
-        {"Dir", 24, 176, 225, 160, nullptr, true, T, nullptr},
-        {"File", 248, 152, 121, 186, nullptr, true, T, nullptr},
-        {"CGet", 376, 272, 129, 25, "ダウンロード開始", true, B, nullptr},
-        {"CAbort", 536, 272, 129, 25, "ダウンロード中止", true, N, nullptr},
-        {"CClose", 472, 312, 113, 25, "終了", true, N, nullptr},
-        {"SB", 0, 347, 678, 25, nullptr, true, W, nullptr},
-        {"TURL", 8, 376, 249, 18, nullptr, false, N, nullptr},
+        {"Drive", nullptr, true, B, nullptr},
+        {"Dir", nullptr, true, T, nullptr},
+        {"File", nullptr, true, T, nullptr},
+        {"CGet", "ダウンロード開始", true, B, nullptr},
+        {"CAbort", "ダウンロード中止", true, N, nullptr},
+        {"CClose", "終了", true, N, nullptr},
+        {"SB", nullptr, true, W, nullptr},
+        {"TURL", nullptr, false, N, nullptr},
     };
     // clang-format on
     EXPECT_EQ(form->windowTitle(), "Zavoket");
-    EXPECT_EQ(form->size(), QSize(678, 372));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     int stacked = -1;
@@ -147,8 +144,6 @@ TEST_F(MainFormTest, EveryControlStandsWhereTheDesignPutsItReadably) {
         SCOPED_TRACE(control.name);
         auto* widget = child(control.name);
         ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(),
-                  QRect(control.left, control.top, control.width, control.height));
         EXPECT_EQ(widget->isVisibleTo(form.get()), control.visible);
         // Named for a screen reader: by its text, its heading or what it shows.
         EXPECT_TRUE(
@@ -189,7 +184,6 @@ TEST_F(MainFormTest, EveryControlStandsWhereTheDesignPutsItReadably) {
               child<QLabel>("Image2")->pixmap().cacheKey());
     EXPECT_NE(child<QLabel>("Image1")->pixmap().toImage(),
               child<QLabel>("Image2")->pixmap().toImage());
-    EXPECT_EQ(child<QTimer>("Timer1")->interval(), 200);
     EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
     // Tab goes through the buttons, then the lists.
     QWidget* focus = child("CGet");
@@ -272,6 +266,7 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     int atSecondStart = -1;
     during(0, [&] {
         atSecondStart = child("Image3")->x();  // the disk keeps its place between runs
+        EXPECT_TRUE(shown("Image3"));
         server.release();
     });
     click("CGet");
@@ -399,56 +394,6 @@ TEST_F(MainFormTest, PickingAVolumeOpensItsRootAndAVanishedOneChangesNothing) {
     drive->setCurrentIndex(stickIndex);
     EXPECT_EQ(drive->currentIndex(), stickIndex);
     EXPECT_EQ(dir()->path(), "/");
-}
-
-TEST(WindowManagerTest, TheWindowIsCentredWithItsFrameAndTitleBar) {
-    using test::printed;
-    if (printed("for p in Xvfb openbox xprop xwininfo; do command -v $p; done | wc -l") != "4\n") {
-        GTEST_SKIP() << "needs Xvfb, openbox and x11-utils";
-    }
-    // Xvfb picks a free display itself and writes its number once it answers.
-    test::TempFolder folder;
-    const std::string numberFile = folder.str() + "/display";
-    test::Process server(
-        {"sh", "-c", "exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>" + numberFile});
-    const std::string number = printed("timeout 10 sh -c 'until [ -s " + numberFile +
-                                       " ]; do sleep 0.05; done' && head -n1 " + numberFile);
-    if (number.empty()) {
-        GTEST_SKIP() << "Xvfb could not start a display here";
-    }
-    const std::string x = "DISPLAY=:" + number.substr(0, number.find('\n'));
-    // Up to ten seconds for what a window manager and a window take to answer.
-    auto within10s = [&x](const std::string& check) {
-        return printed(x + " timeout 10 sh -c 'until " + check +
-                       "; do sleep 0.05; done' && echo up") == "up\n";
-    };
-    // Openbox runs its startup command once it takes windows in.
-    const std::string ready = folder.str() + "/openbox-ready";
-    test::Process openbox({"env", x, "openbox", "--startup", "touch " + ready});
-    ASSERT_TRUE(within10s("[ -e " + ready + " ]"));
-    test::Process window({"env", "-C", folder.str(), x, "QT_QPA_PLATFORM=xcb", ZAVOKET_PROGRAM});
-
-    // The frame's left, right, top and bottom, and where the client area stands.
-    int l = 0, r = 0, t = 0, b = 0, clientX = 0, clientY = 0;
-    auto measure = [&] {
-        return std::sscanf(printed(x + " xprop -name Zavoket _NET_FRAME_EXTENTS 2>&1").c_str(),
-                           "_NET_FRAME_EXTENTS(CARDINAL) = %d, %d, %d, %d", &l, &r, &t, &b) == 4 &&
-               std::sscanf(printed(x + " xwininfo -name Zavoket | grep Absolute").c_str(),
-                           " Absolute upper-left X: %d Absolute upper-left Y: %d", &clientX,
-                           &clientY) == 2;
-    };
-    // The window moves once its frame is known: up to ten seconds until it stands centred.
-    auto centred = [&] {
-        return measure() && clientX - l == (1024 - (678 + l + r)) / 2 &&
-               clientY - t == (768 - (372 + t + b)) / 2;
-    };
-    for (int i = 0; i < 200 && !centred(); ++i) {
-        std::this_thread::sleep_for(50ms);
-    }
-    ASSERT_TRUE(measure()) << "the window did not appear framed";
-    EXPECT_GT(t, 0) << "openbox gives a title bar";
-    EXPECT_TRUE(centred()) << "client at " << clientX << "," << clientY << ", frame " << l << " "
-                           << r << " " << t << " " << b;
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ class RecordingView final : public BatchView {
     std::string label3 = "0/194";
     std::string sb;
     bool label11Visible = false;
-    bool image3Visible = true;
+    bool image3Visible = false;
     bool timer1Enabled = false;
     int refreshCount = 0;
     std::function<void(const std::string&)> onLabel2;

@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "batch/state_messages.h"
+#include "local_batch.h"
+#include "misbehaviour.h"
+#include "platform/temporary_names.h"
+#include "support/held_server.h"
+#include "support/scratch.h"
+
+namespace zavoket {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The soak: batches against a server that misbehaves, drawn from a seed, and batches killed
+// outright. After each, every file in the folder must be either what it was before or exactly
+// what the server sent whole, and the ending must tell what happened.
+//
+// ZAVOKET_SOAK_BATCHES (default two per misbehaviour) and ZAVOKET_SOAK_SEED (default 0) set a
+// longer soak.
+
+using sample::Misbehaviour;
+
+// What must come of each misbehaviour: whether the file is received whole all the same, and
+// whether the connection breaks, which stops the batch.
+enum class Kept { Yes, No, ClipsOnly };
+struct Outcome {
+    Misbehaviour misbehaviour;
+    Kept kept;
+    bool breaks;
+};
+// clang-format off
+const Outcome kOutcomes[] = {
+    {Misbehaviour::None, Kept::Yes, false},             {Misbehaviour::NotFound, Kept::No, false},
+    {Misbehaviour::ServerError, Kept::No, false},       {Misbehaviour::RedirectToFile, Kept::Yes, false},
+    {Misbehaviour::RedirectToNothing, Kept::No, false}, {Misbehaviour::NoContent, Kept::No, false},
+    {Misbehaviour::LongerLengthThenClose, Kept::No, true}, {Misbehaviour::CutChunks, Kept::No, true},
+    {Misbehaviour::SlowDrip, Kept::Yes, false},         {Misbehaviour::Portal, Kept::No, false},
+    {Misbehaviour::WebPage, Kept::No, false},           {Misbehaviour::EmptyOk, Kept::No, false},
+    {Misbehaviour::Markup, Kept::No, false},            {Misbehaviour::TextBody, Kept::No, false},
+    {Misbehaviour::NotAJpeg, Kept::ClipsOnly, false},   {Misbehaviour::Gzip, Kept::Yes, false},
+    {Misbehaviour::EndlessError, Kept::No, false},
+    {Misbehaviour::Silence, Kept::No, true},  // last: it costs the idle limit each time
+};
+// clang-format on
+static_assert(std::size(kOutcomes) == sample::kMisbehaviourCount);
+
+// Serves the collection, drawing for each catalogue file one misbehaviour: often the featured
+// one, now and then any other but silence, else none.
+class SoakServer {
+  public:
+    SoakServer(const sample::Collection& collection, std::uint64_t seed, const Outcome& featured)
+        : random_(seed), featured_(featured), server_(collection) {
+        server_.setFault([this](const auto& request, auto& response) {
+            const long index = server_.collection().find(request.path);
+            if (index < 0) {
+                return false;
+            }
+            std::lock_guard lock(mutex_);
+            const int roll = std::uniform_int_distribution<int>(0, 59)(random_);
+            const Outcome* drawn = roll < 5   ? &featured_
+                                   : roll < 7 ? &kOutcomes[random_() % (std::size(kOutcomes) - 1)]
+                                              : &kOutcomes[0];
+            drawn_.emplace_back(static_cast<std::size_t>(index), drawn);
+            sample::answerAs(drawn->misbehaviour, server_.collection(),
+                             static_cast<std::size_t>(index), request, response, &endlessBytes);
+            return true;
+        });
+    }
+    [[nodiscard]] std::string baseUrl() const { return server_.baseUrl(); }
+    // What was drawn for each catalogue file requested, in order.
+    [[nodiscard]] std::vector<std::pair<std::size_t, const Outcome*>> drawn() const {
+        std::lock_guard lock(mutex_);
+        return drawn_;
+    }
+    std::atomic<std::size_t> endlessBytes{0};  // the most an endless answer sent
+
+  private:
+    mutable std::mutex mutex_;
+    std::mt19937_64 random_;
+    const Outcome& featured_;
+    std::vector<std::pair<std::size_t, const Outcome*>> drawn_;
+    harness::LocalServer server_;  // last: it stops before what its threads use goes
+};
+
+// A destination as users leave them: old versions of some files, a link under one catalogue
+// name that points out of the folder, and a file of their own.
+struct Destination {
+    test::TempFolder folder;
+    test::TempFolder outside;
+    std::map<std::string, std::string> old;  // catalogue name -> old bytes
+    std::string linkName;                    // empty where the file system has no links (exFAT)
+
+    Destination(const Catalogue& catalogue, std::mt19937_64& random, const fs::path& base = {})
+        : folder(base) {
+        std::uniform_int_distribution<std::size_t> pick(0, Catalogue::kSize - 1);
+        for (int i = 0; i < 30; ++i) {
+            const std::string& name = catalogue.localName(pick(random));
+            old[name] = "old version of " + name + " " + std::to_string(random());
+            test::writeFile(folder.path() / name, old[name]);
+        }
+        do {
+            linkName = catalogue.localName(pick(random));
+        } while (old.contains(linkName));
+        test::writeFile(outside.path() / "target.txt", "outside the folder");
+        std::error_code noLinks;
+        fs::create_symlink(outside.path() / "target.txt", folder.path() / linkName, noLinks);
+        linkName = noLinks ? "" : linkName;
+        test::writeFile(folder.path() / "my notes.txt", "the teacher's own file");
+    }
+
+    // Fails the test where a file that must have been received lacks the bytes served, or
+    // anything else is not as it was before the batch.
+    void check(const Catalogue& catalogue, const sample::Collection& served,
+               const std::function<bool(std::size_t)>& received) const {
+        std::set<std::string> expected = {"my notes.txt"};
+        for (std::size_t i = 0; i < Catalogue::kSize; ++i) {
+            const std::string& name = catalogue.localName(i);
+            const fs::path file = folder.path() / name;
+            const bool isLink = fs::is_symlink(fs::symlink_status(file));
+            const bool exists = fs::exists(fs::symlink_status(file));
+            if (received(i)) {
+                EXPECT_TRUE(exists && !isLink && test::readFile(file) == served.bytes(i))
+                    << name << " lacks the bytes served";
+            } else if (name == linkName) {
+                EXPECT_TRUE(isLink && fs::read_symlink(file) == outside.path() / "target.txt")
+                    << name;
+            } else {
+                EXPECT_EQ(exists ? test::readText(file) : "",
+                          old.contains(name) ? old.at(name) : "")
+                    << name << " was changed";
+            }
+            if (exists) {
+                expected.insert(name);
+            }
+        }
+        const auto names = test::listFolder(folder.path());
+        EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
+        EXPECT_EQ(test::readText(outside.path() / "target.txt"), "outside the folder");
+        EXPECT_EQ(test::listFolder(outside.path()).size(), 1u);
+        EXPECT_EQ(test::readText(folder.path() / "my notes.txt"), "the teacher's own file");
+    }
+};
+
+std::uint64_t fromEnvironment(const char* name, std::uint64_t fallback) {
+    return std::getenv(name) != nullptr ? std::stoull(std::getenv(name)) : fallback;
+}
+
+TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
+    const std::uint64_t first = fromEnvironment("ZAVOKET_SOAK_SEED", 0);
+    const std::uint64_t batches = fromEnvironment("ZAVOKET_SOAK_BATCHES", 2 * std::size(kOutcomes));
+    Catalogue catalogue;
+    catalogue.fill();
+    for (std::uint64_t seed = first; seed < first + batches && !::testing::Test::HasFailure();
+         ++seed) {
+        const Outcome& featured = kOutcomes[seed % std::size(kOutcomes)];
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << ", mostly "
+                                          << sample::misbehaviourName(featured.misbehaviour));
+        std::mt19937_64 random(seed);
+        const sample::Collection collection(sample::Profile::Small, seed);
+        const Destination destination(catalogue, random);
+        ApplicationOptions options;
+        options.transfer.connectTimeout = 2s;
+        options.transfer.idleTimeout = 1s;
+        // Every other round receives under temporary names, as on a USB stick.
+        options.files.unnamedFiles = (seed / std::size(kOutcomes)) % 2 == 0;
+        harness::RecordingView view("", "");
+        std::vector<std::pair<std::size_t, const Outcome*>> drawn;
+        std::size_t endless = 0;
+        {
+            SoakServer server(collection, seed, featured);
+            harness::LocalBatch run(server.baseUrl(), destination.folder.str(), options);
+            run.batch.start();
+            view = run.view;
+            drawn = server.drawn();
+            endless = server.endlessBytes;
+        }
+
+        // What the server did decides what the folder and the window must show.
+        std::set<std::size_t> received;
+        std::vector<std::string> failed;
+        std::optional<std::size_t> brokenAt;
+        for (const auto& [index, behaviour] : drawn) {
+            const bool picture = catalogue.localName(index).ends_with(".jpg");
+            if (behaviour->kept == Kept::Yes || (behaviour->kept == Kept::ClipsOnly && !picture)) {
+                received.insert(index);
+            } else {
+                failed.push_back(catalogue.localName(index));
+            }
+            if (behaviour->breaks) {
+                brokenAt = index;
+                break;
+            }
+        }
+        EXPECT_LT(endless, std::size_t{16} << 20) << "an endless answer was read on";
+        for (std::size_t i = 0; i < drawn.size(); ++i) {
+            EXPECT_EQ(drawn[i].first, i) << "requests out of catalogue order";
+        }
+        EXPECT_EQ(view.refreshCount, static_cast<int>(received.size()));
+        EXPECT_FALSE(view.timer1Enabled || view.image3Visible);
+        EXPECT_EQ(view.label11Visible, brokenAt && *brokenAt < 193);
+        destination.check(catalogue, collection,
+                          [&](std::size_t i) { return received.contains(i); });
+        if (brokenAt && *brokenAt < 193) {
+            EXPECT_EQ(view.label2, kActivityAborted);
+            EXPECT_EQ(view.label3, std::to_string(*brokenAt + 1) + "/194");
+            EXPECT_EQ(view.sb, *stateMessage(kStateError));
+            EXPECT_EQ(drawn.back().first, *brokenAt)
+                << "the batch went on after a broken connection";
+        } else {
+            EXPECT_EQ(drawn.size(), 194u);
+            EXPECT_EQ(view.label3, "194/194");
+            EXPECT_EQ(view.label2,
+                      failed.empty() ? kActivityFinished : failedActivityText(failed.size()));
+            EXPECT_EQ(view.sb, failed.empty() ? *stateMessage(12) : failedFilesText(failed));
+        }
+    }
+}
+
+struct KillCase {
+    const char* name;
+    int signal;
+    bool named;          // received under a temporary name even where unnamed files exist
+    bool exfat;          // on a real exFAT file system, which has no unnamed files
+    bool leavesTheName;  // only the next use of the folder clears the temporary name away
+};
+
+class KilledMidBodyTest : public ::testing::TestWithParam<KillCase> {};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Endings, KilledMidBodyTest, ::testing::Values(
+    KillCase{"SigkillUnnamed", SIGKILL, false, false, false}, KillCase{"SigtermNamed", SIGTERM, true, false, false},
+    KillCase{"SigintOnExfat", SIGINT, false, true, false}, KillCase{"SighupNamedOnExfat", SIGHUP, true, true, false},
+    KillCase{"SigkillOnExfat", SIGKILL, false, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
+    const KillCase& kill = GetParam();
+    std::optional<test::ExfatStick> stick;
+    if (kill.exfat && !stick.emplace().failure().empty()) {
+        GTEST_SKIP() << "no exFAT file system here: " << stick->failure();
+    }
+    Catalogue catalogue;
+    catalogue.fill();
+    const sample::Collection collection(sample::Profile::Small, 99);
+    test::HeldServer server(collection);
+    std::mt19937_64 random(99);
+    const Destination destination(catalogue, random, stick ? stick->path() : fs::path());
+
+    // File 40 arrives in part, then the server waits: the child is writing it when killed.
+    std::promise<void> halfway;
+    server.hold(
+        "/" + collection.urlPath(40), [&] { halfway.set_value(); }, true);
+    std::vector<std::string> argv = {ZAVOKET_BATCH, "--url", server.baseUrl(), "--folder",
+                                     destination.folder.str()};
+    if (kill.named) {
+        argv.emplace_back("--named");
+    }
+    test::Process child(argv);
+    ASSERT_EQ(halfway.get_future().wait_for(20s), std::future_status::ready);
+    std::this_thread::sleep_for(50ms);  // let the bytes reach the disk
+    EXPECT_TRUE(child.end(kill.signal));
+
+    const auto names = test::listFolder(destination.folder.path());
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), isStoreTemporaryName),
+              kill.leavesTheName ? 1 : 0);
+    if (kill.leavesTheName) {
+        AtomicFileStore store;  // the folder's next use
+        EXPECT_TRUE(store.prepare(destination.folder.str())->restart(""));
+    }
+    destination.check(catalogue, collection, [](std::size_t index) { return index < 40; });
+}
+
+}  // namespace
+}  // namespace zavoket
