@@ -80,7 +80,7 @@ void BatchRun::downloadOne(std::size_t index) {
     const std::string url = view_->turlText() + catalogue_.remotePath(index);
     // The body goes straight into a file without a name beside its destination, so it never
     // has to sit in memory.
-    std::unique_ptr<IncomingFile> file = store_.prepare(view_->dirPath());
+    std::unique_ptr<IncomingFile> file = store_.prepare(view_->dirPath(), name);
     CatalogueBodyCheck sink(*file, name.ends_with(".jpg"));
     FetchResult result;
     try {
@@ -91,15 +91,21 @@ void BatchRun::downloadOne(std::size_t index) {
         result.outcome = FetchOutcome::TransportError;
         result.detail = e.what();
     }
+    if (result.proxyRefused) {
+        view_->setSbText(kProxyRefused);
+    }
 
     // Only a complete 200 response that can be the file gets a name: a failed fetch, an error
     // page or a portal's page must never stand under the file's name, nor replace a good copy
-    // from an earlier batch. The file before this one is named first, so names come in order
-    // and at most one file late.
+    // from an earlier batch. A copy the server says is up to date stays as it is. The file
+    // before this one is named first, so names come in order and at most one file late.
     const bool whole = result.outcome == FetchOutcome::Received;
+    const bool kept = result.outcome == FetchOutcome::NotModified;
     if (!waitForFiles() || !whole) {
         files_.hand(std::move(file), {}, index);
-        if (!terminated_) {
+        if (kept && !terminated_) {
+            view_->refreshFile();
+        } else if (!terminated_) {
             failed_.push_back(index);
         }
         return;

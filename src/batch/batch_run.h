@@ -16,6 +16,9 @@ namespace zavoket {
 
 inline constexpr const char* kActivityFinished = "終了しました";
 inline constexpr const char* kActivityAborted = "中止しました";
+// The status bar's text when a proxy on the way refused a file or asked for a password.
+inline constexpr const char* kProxyRefused =
+    "プロキシ サーバーが要求を拒否しました。プロキシの設定を確かめてください。";
 
 // The download batch: fetches every catalogue entry in order and saves it in the folder the
 // view names. The view is set once, before the first start(). All members are called on one

@@ -44,6 +44,15 @@ bool canBeCatalogueFile(std::string_view contentType, std::string_view head, boo
     return !picture || head.starts_with("\xFF\xD8\xFF");
 }
 
+BodyPlan CatalogueBodyCheck::plan() {
+    const IncomingFile::Probe probe = file_.probe();
+    BodyPlan plan{.possible = probe.folderUsable, .modifiedSince = {}};
+    if (probe.copy && canBeCatalogueFile({}, probe.copy->head, picture_)) {
+        plan.modifiedSince = probe.copy->modified;
+    }
+    return plan;
+}
+
 bool CatalogueBodyCheck::restart(std::string_view contentType) {
     head_.clear();
     decided_ = false;

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch/transfer.h"
+#include "batch/file_store.h"
 
 namespace zavoket {
 
@@ -15,9 +15,13 @@ namespace zavoket {
 class CatalogueBodyCheck final : public BodySink {
   public:
     // picture: the entry is a JPEG picture, whose body must begin with its start marker.
-    CatalogueBodyCheck(BodySink& file, bool picture) : file_(file), picture_(picture) {}
+    CatalogueBodyCheck(IncomingFile& file, bool picture) : file_(file), picture_(picture) {}
 
+    // Asks for the file only where the folder can take it, and only for a newer one where a
+    // copy that can be the file stands already.
+    BodyPlan plan() override;
     bool restart(std::string_view contentType) override;
+    void setModified(std::int64_t seconds) override { file_.setModified(seconds); }
     bool append(std::span<const char> bytes) override;
     bool complete() override;
 
@@ -27,7 +31,7 @@ class CatalogueBodyCheck final : public BodySink {
   private:
     bool decide();
 
-    BodySink& file_;
+    IncomingFile& file_;
     bool picture_;
     bool refused_ = false;
     bool decided_ = false;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,9 +29,11 @@ enum class ConnectionState : std::int16_t {
 
 enum class FetchOutcome {
     Received,        // a complete 200 response, handed to the sink and completed there
+    NotModified,     // a 304 to a conditional request: the copy the sink named stands
     HttpError,       // the request completed, but with another status (404, 500, 204, ...)
     Refused,         // the client gave up on purpose: body too large, redirect loop or scheme
-    SinkFailed,      // the sink could not take the body (disk full, folder gone)
+    SinkFailed,      // the sink could not take the body (disk full, folder gone), or no body
+                     // at all, so nothing was asked
     TransportError,  // the connection failed: refused, unreachable, time-out, cut short, reset
     Cancelled,       // cancel() was called during the fetch
 };
@@ -38,7 +41,17 @@ enum class FetchOutcome {
 struct FetchResult {
     FetchOutcome outcome = FetchOutcome::TransportError;
     long httpStatus = 0;
-    std::string detail;  // what went wrong, for people reading a log
+    bool proxyRefused = false;  // a proxy on the way refused the request (403) or asked for a
+                                // password (407)
+    std::string detail;         // what went wrong, for people reading a log
+};
+
+// What a sink says before the request goes out.
+struct BodyPlan {
+    bool possible = true;  // false: the body could not be kept, so nothing is asked for
+    // The time (seconds since 1970) of a copy that stands already: the request asks for the body
+    // only where the server's is newer.
+    std::optional<std::int64_t> modifiedSince;
 };
 
 // Takes a response body as it arrives. Called on the transfer's own thread, one call at a time;
@@ -46,10 +59,15 @@ struct FetchResult {
 class BodySink {
   public:
     virtual ~BodySink() = default;
+    // Before the request: a sink that can say nothing of it leaves the request as it is.
+    [[nodiscard]] virtual BodyPlan plan() { return {}; }
     // The body of a 200 response begins: whatever came before is dropped. contentType is what
     // the server declared, empty when it declared nothing.
     [[nodiscard]] virtual bool restart(std::string_view contentType) = 0;
     [[nodiscard]] virtual bool append(std::span<const char> bytes) = 0;
+    // The time the server says the body was last changed, before complete(); not called when
+    // the server did not say.
+    virtual void setModified(std::int64_t /*seconds since 1970*/) {}
     // The body is whole; the sink makes it durable before the fetch reports it received.
     [[nodiscard]] virtual bool complete() = 0;
 };

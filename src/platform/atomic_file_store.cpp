@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 #include "platform/temporary_names.h"
 #include "platform/unique_fd.h"
@@ -46,7 +47,7 @@ UniqueFd openFolder(const std::string& folder) {
     return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-class TempFile final : public IncomingFile {
+class TempFile final {
   public:
     TempFile(UniqueFd dir, UniqueFd file, std::string tempName, bool flush)
         : dir_(std::move(dir)),
@@ -55,7 +56,7 @@ class TempFile final : public IncomingFile {
           note_(tempName_.empty() ? TemporaryNameNote() : TemporaryNameNote(dir_.get(), tempName_)),
           flush_(flush) {}
 
-    ~TempFile() override {
+    ~TempFile() {
         if (!tempName_.empty()) {
             ::unlinkat(dir_.get(), tempName_.c_str(), 0);
         }
@@ -95,7 +96,7 @@ class TempFile final : public IncomingFile {
                                           options.flush);
     }
 
-    bool restart(std::string_view) override {
+    bool restart(std::string_view) {
         if (written_ == 0) {
             return true;  // the usual case: nothing came before
         }
@@ -104,7 +105,7 @@ class TempFile final : public IncomingFile {
         return ::ftruncate(file_.get(), 0) == 0 && ::lseek(file_.get(), 0, SEEK_SET) == 0;
     }
 
-    bool append(std::span<const char> bytes) override {
+    bool append(std::span<const char> bytes) {
         if (!writeAll(file_.get(), bytes)) {
             return false;
         }
@@ -115,9 +116,11 @@ class TempFile final : public IncomingFile {
         return true;
     }
 
+    void setModified(std::int64_t seconds) { modified_ = seconds; }
+
     // The rest of the file starts on its way to the disk; the flush waits for commit(), on
     // another thread, so the next transfer need not wait for it.
-    bool complete() override {
+    bool complete() {
         note_.markWhole();
         startWriteBack();
         return true;
@@ -125,7 +128,7 @@ class TempFile final : public IncomingFile {
 
     // The content and what it takes to read it back reach the disk first; the name comes after,
     // in its own step.
-    std::error_code commit(const std::string& path) override {
+    std::error_code commit(const std::string& path) {
         std::string folder;
         std::string name;
         if (!splitPath(path, folder, name)) {
@@ -133,6 +136,11 @@ class TempFile final : public IncomingFile {
         }
         if (flush_ && ::fdatasync(file_.get()) != 0) {
             return lastError();
+        }
+        // After the flush: a file system that writes back late (FUSE) would stamp the time of
+        // that write instead.
+        if (modified_) {
+            stampModified(*modified_);
         }
         UniqueFd target = openFolder(folder);
         if (!target) {
@@ -149,6 +157,24 @@ class TempFile final : public IncomingFile {
     }
 
   private:
+    // The server's time goes on the file, so the next batch can ask for a newer one only. A
+    // file system with coarse times (FAT keeps 2 s) may round it up, and a copy that looks newer
+    // than it is could hide a change on the server: the time then goes a second earlier, which
+    // at worst fetches the file again.
+    void stampModified(std::int64_t seconds) {
+        for (const std::int64_t stamp : {seconds, seconds - 1}) {
+            // Read and changed at that time, as wget -N leaves a file: some FUSE file systems
+            // take no time of the two left out.
+            const timespec times[2] = {{static_cast<time_t>(stamp), 0},
+                                       {static_cast<time_t>(stamp), 0}};
+            struct stat info {};
+            if (::futimens(file_.get(), times) != 0 || ::fstat(file_.get(), &info) != 0 ||
+                info.st_mtim.tv_sec <= seconds) {
+                return;
+            }
+        }
+    }
+
     // Starts the bytes not yet on their way to the disk, without waiting for them.
     void startWriteBack() {
         if (flush_ && written_ > flushedUpTo_) {
@@ -203,6 +229,7 @@ class TempFile final : public IncomingFile {
         if (!copy) {
             return error;
         }
+        copy->modified_ = modified_;
         char buffer[1 << 16];
         for (off_t offset = 0;;) {
             const ssize_t n = ::pread(file_.get(), buffer, sizeof(buffer), offset);
@@ -230,6 +257,7 @@ class TempFile final : public IncomingFile {
     bool flush_;
     std::uint64_t written_ = 0;
     std::uint64_t flushedUpTo_ = 0;
+    std::optional<std::int64_t> modified_;
 };
 
 }  // namespace
@@ -237,8 +265,29 @@ class TempFile final : public IncomingFile {
 // Made when its body begins, on the transfer's thread.
 class AtomicFileStore::LazyFile final : public IncomingFile {
   public:
-    LazyFile(AtomicFileStore& store, std::string folder)
-        : store_(store), folder_(std::move(folder)) {}
+    LazyFile(AtomicFileStore& store, std::string folder, std::string name)
+        : store_(store), folder_(std::move(folder)), name_(std::move(name)) {}
+
+    Probe probe() override {
+        Probe probe;
+        const UniqueFd dir = openFolder(folder_);
+        probe.folderUsable = dir && ::faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) == 0;
+        struct stat info {};
+        if (!probe.folderUsable ||
+            ::fstatat(dir.get(), name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode)) {
+            return probe;  // a link is not trusted to be a copy
+        }
+        const UniqueFd copy(::openat(dir.get(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        std::string head(kStandingHeadBytes, '\0');
+        const ssize_t n = copy ? ::pread(copy.get(), head.data(), head.size(), 0) : -1;
+        if (n >= 0) {
+            head.resize(static_cast<std::size_t>(n));
+            probe.copy = StandingCopy{info.st_mtim.tv_sec, std::move(head)};
+        }
+        return probe;
+    }
+    void setModified(std::int64_t seconds) override { modified_ = seconds; }
 
     bool restart(std::string_view contentType) override {
         if (!file_ && !unusable_) {
@@ -250,7 +299,12 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
         return !file_ || file_->restart(contentType);  // a folder that cannot take it: nowhere
     }
     bool append(std::span<const char> bytes) override { return !file_ || file_->append(bytes); }
-    bool complete() override { return file_ && file_->complete(); }
+    bool complete() override {
+        if (file_ && modified_) {
+            file_->setModified(*modified_);
+        }
+        return file_ && file_->complete();
+    }
     std::error_code commit(const std::string& path) override {
         return file_ ? file_->commit(path)
                      : std::make_error_code(std::errc::no_such_file_or_directory);
@@ -259,12 +313,15 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
   private:
     AtomicFileStore& store_;
     std::string folder_;
+    std::string name_;  // of the copy the file may replace
     std::unique_ptr<TempFile> file_;
     bool unusable_ = false;
+    std::optional<std::int64_t> modified_;
 };
 
-std::unique_ptr<IncomingFile> AtomicFileStore::prepare(const std::string& folder) {
-    return std::make_unique<LazyFile>(*this, folder);
+std::unique_ptr<IncomingFile> AtomicFileStore::prepare(const std::string& folder,
+                                                       const std::string& name) {
+    return std::make_unique<LazyFile>(*this, folder, name);
 }
 
 void AtomicFileStore::clearLeftoversOnce(const std::string& folder) {

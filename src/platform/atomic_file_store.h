@@ -27,7 +27,8 @@ class AtomicFileStore final : public FileStore {
 
     // The first time a folder takes a file, what a killed run of the program may have left
     // there is cleared away: files under temporary names.
-    [[nodiscard]] std::unique_ptr<IncomingFile> prepare(const std::string& folder) override;
+    [[nodiscard]] std::unique_ptr<IncomingFile> prepare(const std::string& folder,
+                                                        const std::string& name) override;
 
   private:
     class LazyFile;

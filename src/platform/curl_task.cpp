@@ -166,6 +166,21 @@ bool CurlTask::endOfHeaders() {
 FetchResult CurlTask::run() {
     CURL* easy = context_.easy.get();
     CURLM* multi = context_.multi.get();
+    const BodyPlan plan = sink_.plan();
+    if (!plan.possible) {
+        FetchResult nothing;
+        nothing.outcome = FetchOutcome::SinkFailed;
+        nothing.detail = "the destination cannot take the file: nothing was asked";
+        return nothing;
+    }
+    conditional_ = plan.modifiedSince.has_value();
+    curl_easy_setopt(easy, CURLOPT_TIMECONDITION,
+                     conditional_ ? CURL_TIMECOND_IFMODSINCE : CURL_TIMECOND_NONE);
+    curl_easy_setopt(easy, CURLOPT_TIMEVALUE_LARGE,
+                     static_cast<curl_off_t>(plan.modifiedSince.value_or(0)));
+    const std::string proxy = context_.proxyFor(url_);
+    proxied_ = !proxy.empty();
+    curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());  // "": none, whatever the environment
     curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText_);
     for (CURLoption data : {CURLOPT_WRITEDATA, CURLOPT_HEADERDATA, CURLOPT_RESOLVER_START_DATA,
@@ -202,16 +217,34 @@ FetchResult CurlTask::run() {
 }
 
 FetchResult CurlTask::outcome(CURLcode code) {
+    CURL* easy = context_.easy.get();
     FetchResult r;
-    curl_easy_getinfo(context_.easy.get(), CURLINFO_RESPONSE_CODE, &r.httpStatus);
+    long proxyStatus = 0;
+    long unmet = 0;
+    curl_off_t modified = -1;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &r.httpStatus);
+    curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &proxyStatus);
+    curl_easy_getinfo(easy, CURLINFO_CONDITION_UNMET, &unmet);
+    curl_easy_getinfo(easy, CURLINFO_FILETIME_T, &modified);
     r.detail = errorText_[0] != '\0' ? errorText_ : curl_easy_strerror(code);
+    // Through a proxy, a refusal or a request for a password is the proxy's word, not the
+    // server's, whether it came to the request itself or to the tunnel for it.
+    const auto refusal = [](long status) { return status == 403 || status == 407; };
+    r.proxyRefused = proxied_ && (refusal(proxyStatus) || refusal(r.httpStatus));
     if (context_.cancelled.load()) {
         r.outcome = FetchOutcome::Cancelled;
     } else if (code == CURLE_OK) {
+        // A 304 keeps the copy only where the request named one; libcurl also drops the body of
+        // a 200 that is not newer than the copy, as for a server that cannot answer 304.
+        const bool keep = conditional_ && (r.httpStatus == 304 || unmet != 0);
+        if (r.httpStatus == 200 && !keep && modified >= 0) {
+            sink_.setModified(modified);
+        }
         // The sink is told the body is whole: it keeps it, or says why it cannot.
-        r.outcome = r.httpStatus != 200 ? FetchOutcome::HttpError
-                    : sink_.complete()  ? FetchOutcome::Received
-                                        : FetchOutcome::SinkFailed;
+        r.outcome = keep                  ? FetchOutcome::NotModified
+                    : r.httpStatus != 200 ? FetchOutcome::HttpError
+                    : sink_.complete()    ? FetchOutcome::Received
+                                          : FetchOutcome::SinkFailed;
         post(State::ResponseReceived);
         flushHeldClose();
         post(State::Completed);
@@ -225,6 +258,8 @@ FetchResult CurlTask::outcome(CURLcode code) {
             r.detail = "the body could not be kept";
         } else if (stop_ == Stop::TooLarge || isRefusal(code)) {
             r.outcome = FetchOutcome::Refused;
+        } else if (r.proxyRefused) {
+            r.outcome = FetchOutcome::HttpError;  // the proxy said no: the link itself is fine
         } else {
             post(State::Error);
             r.outcome = FetchOutcome::TransportError;
@@ -249,6 +284,7 @@ void CurlTaskContext::configure() {
     // and one whose encoding cannot be decoded fails the fetch, so nothing encoded is saved.
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "identity");
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
+    curl_easy_setopt(e, CURLOPT_FILETIME, 1L);  // the server's Last-Modified, for the next batch
     curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);

@@ -28,6 +28,8 @@ struct CurlTaskContext {
     virtual ~CurlTaskContext() = default;
     // From the worker's thread.
     virtual void post(ConnectionState state) = 0;
+    // The proxy for url as the desktop's settings have it: "" for none.
+    [[nodiscard]] virtual std::string proxyFor(const std::string& url) = 0;
 
     // Sets what every fetch on easy shares: limits, protocols and the hooks, which a task points
     // at itself.
@@ -81,6 +83,8 @@ class CurlTask {
     Stop stop_ = Stop::None;
     std::uint64_t received_ = 0;
     std::vector<ConnectionState> heldClose_;  // close states seen while the response came in
+    bool conditional_ = false;                // the request asks only for a newer body
+    bool proxied_ = false;
     char errorText_[CURL_ERROR_SIZE] = {};
 };
 

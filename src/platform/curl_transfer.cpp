@@ -7,6 +7,7 @@
 
 #include "batch/worker.h"
 #include "platform/curl_task.h"
+#include "platform/desktop_proxy.h"
 
 namespace zavoket {
 namespace {
@@ -42,10 +43,13 @@ struct CurlTransfer::Impl final : CurlTaskContext {
         }
     }
 
+    std::string proxyFor(const std::string& url) override { return proxies.proxyFor(url); }
+
     FetchResult runOnWorker(CurlTask& task, const StateListener& onState);
 
     Waiter& waiter;
-    bool busy = false;  // owner's thread only
+    DesktopProxy proxies;  // worker's thread only
+    bool busy = false;     // owner's thread only
 
     // Handed between the worker and the owner's thread, under the mutex.
     std::mutex mutex;

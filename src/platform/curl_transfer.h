@@ -38,7 +38,8 @@ class CurlTransfer final : public Transfer {
     CurlTransfer& operator=(const CurlTransfer&) = delete;
 
     // A backslash in the URL goes on the wire as "/". Redirects are followed, at most five,
-    // http and https only. http_proxy and no_proxy are honoured.
+    // http and https only. The proxy is the desktop's, or http_proxy and no_proxy's. Where the
+    // sink names a standing copy, the request asks only for a newer body.
     // The sink is called on the worker thread; its complete() runs there too, before fetch
     // reports the file received.
     [[nodiscard]] FetchResult fetch(const std::string& url, const StateListener& onState,

@@ -1,11 +1,14 @@
 #include "batch/batch_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "batch/body_check.h"
@@ -13,6 +16,7 @@
 #include "local_batch.h"
 #include "misbehaviour.h"
 #include "platform/temporary_names.h"
+#include "sample_server.h"
 #include "support/held_server.h"
 #include "support/scratch.h"
 
@@ -32,8 +36,9 @@ const char* const kErrorText = "コンピュータとの通信中にエラーが
 // files let go on the batch's own thread, which would make the window wait for the disk.
 class SlowNamingStore final : public FileStore {
   public:
-    std::unique_ptr<IncomingFile> prepare(const std::string& folder) override {
-        return std::make_unique<File>(*this, store.prepare(folder));
+    std::unique_ptr<IncomingFile> prepare(const std::string& folder,
+                                          const std::string& name) override {
+        return std::make_unique<File>(*this, store.prepare(folder, name));
     }
     std::string slowName;
     const std::thread::id batchThread = std::this_thread::get_id();
@@ -45,6 +50,8 @@ class SlowNamingStore final : public FileStore {
         ~File() override {
             owner.closedOnBatchThread += owner.batchThread == std::this_thread::get_id();
         }
+        Probe probe() override { return file->probe(); }
+        void setModified(std::int64_t seconds) override { file->setModified(seconds); }
         bool restart(std::string_view type) override { return file->restart(type); }
         bool append(std::span<const char> bytes) override { return file->append(bytes); }
         bool complete() override { return file->complete(); }
@@ -170,6 +177,11 @@ TEST_F(BatchRunTest, ClosingNamesTheFileWhoseTransferEndedAndNoOther) {
     EXPECT_EQ(store.closedOnBatchThread, 0);
 }
 
+// What the folder went through before the batch: nothing more than the fixture's, a whole first
+// batch (its copies stand, with the server's times, and file 0 then spoilt), or it is a folder
+// on a read-only volume.
+enum class Before { Nothing, FirstBatch, ReadOnly };
+
 struct AnswerCase {
     const char* name;
     sample::Misbehaviour answer;  // instead of the files below, or of every clip when none
@@ -178,6 +190,7 @@ struct AnswerCase {
     const char* label2;
     const char* sb;
     std::size_t saved;  // entries in the folder afterwards
+    Before before = Before::Nothing;
 };
 
 class AnswerTest : public BatchRunTest, public ::testing::WithParamInterface<AnswerCase> {};
@@ -189,7 +202,14 @@ INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
     AnswerCase{"EveryClipMissing", sample::Misbehaviour::ServerError, {}, "194/194", "終了しました（失敗 124 件）",
                "保存できなかったファイル: 1103-1.mpg, 1202-A.jpg, 1302-1-A.mpg, 1302-2-A.mpg, 1302-3-A.mpg ほか 119 件", 71},
     AnswerCase{"ABrokenConnection", sample::Misbehaviour::CutChunks, {10}, "11/194", kAborted, kErrorText, 10},
-    AnswerCase{"NoServer", sample::Misbehaviour::None, {}, "1/194", kAborted, kErrorText, 2}),
+    AnswerCase{"NoServer", sample::Misbehaviour::None, {}, "1/194", kAborted, kErrorText, 2},
+    AnswerCase{"AnUpToDateFolder", sample::Misbehaviour::None, {}, "194/194", "終了しました（失敗 1 件）",
+               "保存できなかったファイル: 1202-A.jpg", 194, Before::FirstBatch},
+    AnswerCase{"FilesChangedOnTheServer", sample::Misbehaviour::Changed, {7, 150}, "194/194", "終了しました（失敗 1 件）",
+               "保存できなかったファイル: 1202-A.jpg", 194, Before::FirstBatch},
+    AnswerCase{"AReadOnlyFolder", sample::Misbehaviour::None, {}, "194/194", "終了しました（失敗 194 件）",
+               "保存できなかったファイル: 1101-A.jpg, 1102-1-A.jpg, 1102-2-A.jpg, 1103-1.mpg, 1201-A.jpg ほか 189 件", 3,
+               Before::ReadOnly}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -197,21 +217,43 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     const AnswerCase& answer = GetParam();
     test::writeFile(fileOf(2), "good copy from an earlier batch");
     fs::create_directory(fileOf(5));  // a folder in the way: that file cannot get its name
-    server.setFault([&](const httplib::Request& request, httplib::Response& response) {
+    const auto fault = [&](const httplib::Request& request, httplib::Response& response) {
         const long index = collection.find(request.path);
         const auto& files = answer.files;
-        if (index < 0 || !(files.empty() ? request.path.ends_with(".mpg")
-                                         : std::count(files.begin(), files.end(), index) > 0)) {
+        const bool everyClip = files.empty() && answer.before == Before::Nothing;
+        if (index < 0 || !(everyClip ? request.path.ends_with(".mpg")
+                                     : std::count(files.begin(), files.end(), index) > 0)) {
             return false;
         }
         sample::answerAs(answer.answer, collection, static_cast<std::size_t>(index), request,
                          response);
         return true;
-    });
-    if (answer.answer == sample::Misbehaviour::None) {
+    };
+    if (answer.answer == sample::Misbehaviour::None && answer.before == Before::Nothing) {
         harness::LocalServer gone(collection);
         view.turl = gone.baseUrl();  // where nothing listens any more
     }
+    std::optional<test::Tmpfs> readOnly;
+    std::map<std::size_t, ino_t> standing;  // the copies of the first batch, by their inodes
+    struct stat info {};
+    if (answer.before == Before::ReadOnly) {
+        fs::create_directory(folder.path() / "ro");
+        if (!readOnly.emplace(folder.path() / "ro", "64k", true).failure().empty()) {
+            GTEST_SKIP() << readOnly->failure();
+        }
+        view.dir = (folder.path() / "ro").string();
+    } else if (answer.before == Before::FirstBatch) {
+        batch.start();
+        test::writeFile(fileOf(0),
+                        "not a picture");  // with the server's time: asked for all the same
+        const timespec times[2] = {{0, UTIME_OMIT}, {sample::kServedModified, 0}};
+        ::utimensat(AT_FDCWD, fileOf(0).c_str(), times, 0);
+        for (std::size_t i = 0; i < Catalogue::kSize; ++i) {
+            standing[i] =
+                ::stat(fileOf(i).c_str(), &info) == 0 && S_ISREG(info.st_mode) ? info.st_ino : 0;
+        }
+    }
+    server.setFault(fault);
     batch.start();
 
     EXPECT_EQ(view.label3, answer.label3);
@@ -219,7 +261,7 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     EXPECT_EQ(view.sb, answer.sb);
     EXPECT_EQ(view.label11Visible, answer.label2 == kAborted);
     EXPECT_EQ(listFolder(folder.path()).size(), answer.saved);
-    if (answer.label2 != kAborted) {
+    if (answer.label2 != kAborted && answer.before != Before::ReadOnly) {
         EXPECT_EQ(server.connectionCount(), 1u);
         // Requests go in catalogue order, which is not name order: these places must stay.
         // clang-format off
@@ -233,6 +275,19 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     }
     EXPECT_TRUE(holdsServedBytes(2) ||
                 test::readText(fileOf(2)) == "good copy from an earlier batch");
+    EXPECT_TRUE(answer.before != Before::ReadOnly || server.paths().empty())
+        << "a folder that cannot take files is not worth a request";
+    // Only the files changed on the server, and a copy that cannot be the file, come again;
+    // every other copy stands as it was, with the server's time.
+    for (const auto& [index, inode] : standing) {
+        const bool again =
+            index == 0 || std::count(answer.files.begin(), answer.files.end(), index) > 0;
+        EXPECT_TRUE(inode == 0 ||
+                    (::stat(fileOf(index).c_str(), &info) == 0 && (info.st_ino != inode) == again &&
+                     (info.st_mtime > sample::kServedModified) == (again && index != 0)))
+            << index;
+        EXPECT_TRUE(inode == 0 || holdsServedBytes(index)) << index;
+    }
     EXPECT_EQ(store.closedOnBatchThread, 0);
 }
 
@@ -266,6 +321,8 @@ TEST_F(BatchRunTest, AFullDiskKeepsOldFilesAndLeavesNoTemporaryFile) {
 
 // Collects what the check lets through.
 struct MemoryFile final : IncomingFile {
+    Probe probe() override { return standing; }
+    void setModified(std::int64_t) override {}
     bool restart(std::string_view) override { return bytes.clear(), true; }
     bool append(std::span<const char> data) override {
         return bytes.append(data.data(), data.size()), true;
@@ -273,6 +330,7 @@ struct MemoryFile final : IncomingFile {
     bool complete() override { return true; }
     std::error_code commit(const std::string&) override { return {}; }
     std::string bytes;
+    Probe standing;
 };
 
 TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
@@ -304,6 +362,25 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         }
         EXPECT_EQ(taken && check.complete(), row.kept) << row.name;
         EXPECT_EQ(file.bytes, row.kept ? expected : file.bytes) << row.name;
+    }
+    // A copy that stands already is asked about only where it can be the file itself.
+    const struct {
+        IncomingFile::Probe standing;
+        bool picture;
+        BodyPlan plan;
+    } kPlans[] = {
+        {{true, StandingCopy{42, "\xFF\xD8\xFF\xE0"}}, true, {true, 42}},
+        {{true, StandingCopy{42, "GIF89a"}}, true, {true, {}}},
+        {{true, StandingCopy{42, ""}}, false, {true, {}}},
+        {{true, StandingCopy{42, "G@\x11"}}, false, {true, 42}},
+        {{false, {}}, false, {false, {}}},
+    };
+    for (const auto& row : kPlans) {
+        MemoryFile file;
+        file.standing = row.standing;
+        const BodyPlan plan = CatalogueBodyCheck(file, row.picture).plan();
+        EXPECT_EQ(plan.possible, row.plan.possible);
+        EXPECT_EQ(plan.modifiedSince, row.plan.modifiedSince);
     }
 }
 

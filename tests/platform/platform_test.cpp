@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "platform/atomic_file_store.h"
 #include "platform/curl_transfer.h"
 #include "platform/temporary_names.h"
+#include "sample_server.h"
 #include "support/held_server.h"
 #include "support/scratch.h"
 
@@ -28,6 +31,8 @@ const sample::Collection& collection() {
 
 // Keeps a body in memory, or refuses it as a full disk would.
 struct MemorySink final : BodySink {
+    BodyPlan plan() override { return {true, since}; }
+    void setModified(std::int64_t seconds) override { modified = seconds; }
     bool restart(std::string_view) override { return bytes.clear(), true; }
     bool append(std::span<const char> data) override {
         return bytes.insert(bytes.end(), data.begin(), data.end()), !full;
@@ -36,6 +41,8 @@ struct MemorySink final : BodySink {
     bool full = false;
     bool completed = false;
     std::vector<char> bytes;
+    std::optional<std::int64_t> since;
+    std::optional<std::int64_t> modified;
 };
 
 std::atomic<std::size_t> endlessBytesSent{0};
@@ -54,6 +61,52 @@ void generated(httplib::Response& response, int status, std::size_t size, bool s
     });
 }
 
+// The desktop's proxy settings for one case, as a user sets them: http_proxy, or GNOME's, through
+// a keyfile back end in a home folder of the case's. Put back as they were afterwards.
+class ProxySettings {
+  public:
+    ProxySettings(std::string_view kind, int port) {
+        const std::string at = "127.0.0.1:" + std::to_string(port);
+        set("http_proxy", kind == "environment" ? "http://" + at + "/" : "");
+        set("no_proxy", "");
+        if (kind != "GNOME") {
+            return;
+        }
+        if (test::printed("ls /usr/lib/*/libproxy/*/modules/config_gnome3.so 2>/dev/null")
+                .empty()) {
+            failure_ = "libproxy's GNOME settings plugin is missing (libproxy1-plugin-gsettings)";
+            return;
+        }
+        fs::create_directories(home_.path() / "glib-2.0/settings");
+        test::writeFile(home_.path() / "glib-2.0/settings/keyfile",
+                        "[system/proxy]\nmode='manual'\nignore-hosts=@as []\n[system/proxy/http]\n"
+                        "host='127.0.0.1'\nport=" +
+                            std::to_string(port) + "\n");
+        for (const char* home : {"HOME", "XDG_CONFIG_HOME"}) {
+            set(home, home_.str());
+        }
+        set("GSETTINGS_BACKEND", "keyfile");
+        set("DESKTOP_SESSION", "gnome");
+        set("XDG_CURRENT_DESKTOP", "GNOME");
+    }
+    ~ProxySettings() {
+        for (const auto& [name, old] : saved_) {
+            old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name);
+        }
+    }
+    [[nodiscard]] const std::string& failure() const { return failure_; }
+
+  private:
+    void set(const char* name, const std::string& value) {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
+    }
+    test::TempFolder home_;
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+    std::string failure_;
+};
+
 struct FetchCase {
     const char* name;
     void (*answer)(httplib::Response&);  // to a request for /x; none: the first file is fetched
@@ -65,6 +118,8 @@ struct FetchCase {
     bool byName = false;  // the server is reached as localhost
     std::uint64_t maxBody = 0;
     bool sinkFull = false;
+    std::optional<std::int64_t> since = {};  // the time of a copy that stands
+    const char* proxy = nullptr;  // "environment" or "GNOME": /x by the server as the proxy
 };
 
 const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
@@ -106,7 +161,21 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{"AnnouncedOverTheLimit", nullptr, FetchOutcome::Refused, -1, {}, -2, {}, false, 1000},
     FetchCase{"GrowingOverTheLimit", [](R& r) { generated(r, 200, 3000); }, FetchOutcome::Refused, -1, {}, -1, {},
               false, 1000},
-    FetchCase{"ASinkThatCannotKeepIt", nullptr, FetchOutcome::SinkFailed, 200, {}, -1, {}, false, 0, true}),
+    FetchCase{"ASinkThatCannotKeepIt", nullptr, FetchOutcome::SinkFailed, 200, {}, -1, {}, false, 0, true},
+    FetchCase{"NotModifiedWithACondition", [](R& r) { r.status = 304; }, FetchOutcome::NotModified, 304,
+              kNewConnection, -2, {}, false, 0, false, 1767225600},
+    FetchCase{"NotModifiedUnasked", [](R& r) { r.status = 304; }, FetchOutcome::HttpError, 304, {}, -2},
+    FetchCase{"NoNewerThanTheCopy", [](R& r) { r.set_header("Last-Modified", sample::kServedModifiedText),
+                  r.set_content("same", "video/mpeg"); }, FetchOutcome::NotModified, -1, {}, -2, {}, false, 0, false,
+              sample::kServedModified + 60},
+    FetchCase{"ThroughTheEnvironmentsProxy", [](R& r) { r.set_content("G@", "video/mpeg"); }, FetchOutcome::Received,
+              200, {}, -1, {}, false, 0, false, {}, "environment"},
+    FetchCase{"ThroughTheDesktopsProxy", [](R& r) { r.set_content("G@", "video/mpeg"); }, FetchOutcome::Received,
+              200, {}, -1, {}, false, 0, false, {}, "GNOME"},
+    FetchCase{"AProxyAsksForAPassword", [](R& r) { r.status = 407; }, FetchOutcome::HttpError, 407, {}, -2, {},
+              false, 0, false, {}, "environment"},
+    FetchCase{"AProxyRefuses", [](R& r) { r.status = 403; }, FetchOutcome::HttpError, 403, {}, -2, {},
+              false, 0, false, {}, "GNOME"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -114,15 +183,22 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     const FetchCase& fetch = GetParam();
     test::HeldServer server(collection());
     server.setFault([&fetch](const auto& request, auto& response) {
-        return request.path == "/x" && (fetch.answer(response), true);
+        return request.path.ends_with("/x") && (fetch.answer(response), true);
     });
+    const ProxySettings proxy(fetch.proxy ? fetch.proxy : "", server.port());
+    if (!proxy.failure().empty()) {
+        GTEST_SKIP() << proxy.failure();
+    }
     CurlTransferOptions options;
     options.connectTimeout = 2s;
     options.idleTimeout = 1s;
     options.maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : options.maxBodyBytes;
     BlockingWaiter waiter;
     CurlTransfer transfer(waiter, options);
-    std::string url = server.baseUrl() + (fetch.answer ? "x" : "1101\\1101-A.jpg");
+    // Where nothing listens: only a proxy reaches it.
+    std::string url = fetch.proxy    ? "http://127.0.0.2:9/x"
+                      : fetch.answer ? server.baseUrl() + "x"
+                                     : server.baseUrl() + "1101\\1101-A.jpg";
     if (fetch.byName) {
         url.replace(url.find("127.0.0.1"), 9, "localhost");
     }
@@ -130,6 +206,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     auto record = [&states](ConnectionState s) { states.push_back(static_cast<std::int16_t>(s)); };
     MemorySink sink;
     sink.full = fetch.sinkFull;
+    sink.since = fetch.since;
     endlessBytesSent = 0;
     silenceOver = false;
     const auto started = std::chrono::steady_clock::now();
@@ -151,6 +228,14 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
         EXPECT_EQ(sink.bytes, collection().bytes(static_cast<std::size_t>(fetch.file)));
     }
     EXPECT_TRUE(fetch.file != -2 || sink.bytes.empty());
+    EXPECT_EQ(result.proxyRefused, fetch.proxy && (fetch.status == 403 || fetch.status == 407));
+    EXPECT_TRUE(fetch.answer || fetch.outcome != FetchOutcome::Received ||
+                sink.modified == sample::kServedModified)
+        << "the server's time";
+    EXPECT_EQ(server.requested("http://127.0.0.2:9/x"), fetch.proxy != nullptr);
+    if (fetch.proxy) {
+        return;  // the next request would go through the proxy too
+    }
     EXPECT_LT(endlessBytesSent, std::size_t{16} << 20) << "an endless answer was read on";
     // The next request of the batch still goes through.
     states.clear();
@@ -237,22 +322,35 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
         {"", "", "bytes", false},
     };
     // clang-format on
+    std::map<std::string, std::string> standing;  // what a name holds, as the store must find it
     for (const auto& row : kRows) {
-        auto file = store.prepare((folder.path() / row.into).string());
+        const fs::path named = folder.path() / row.named;
+        auto file = store.prepare((folder.path() / row.into).string(), named.filename().string());
+        const IncomingFile::Probe probe = file->probe();
+        EXPECT_EQ(probe.folderUsable, std::string_view(row.into).empty()) << row.named;
+        EXPECT_EQ(probe.copy ? probe.copy->head : "-",
+                  standing.contains(row.named) ? standing[row.named] : "-")
+            << row.named;
+        file->setModified(1767225600);  // the server's time goes on the file
         const std::size_t half = row.bytes.size() / 2;
         const bool received = file->restart("") && file->append({row.bytes.data(), half}) &&
                               file->append({row.bytes.data() + half, row.bytes.size() - half}) &&
                               file->complete();
-        const fs::path named = folder.path() / row.named;
         EXPECT_EQ(received && !file->commit(named.string()), row.ok) << row.named;
         EXPECT_TRUE(!row.ok || readText(named) == row.bytes) << row.named;
+        struct stat info {};
+        EXPECT_TRUE(!row.ok || (::stat(named.c_str(), &info) == 0 && info.st_mtime == 1767225600))
+            << row.named;
+        if (row.ok) {
+            standing[row.named] = row.bytes;
+        }
     }
     EXPECT_EQ(readText(outside.path() / "target"), "keep me");
     EXPECT_FALSE(fs::is_symlink(folder.path() / "1102-1-A.jpg"));
     {
-        auto dropped = store.prepare(folder.str());
+        auto dropped = store.prepare(folder.str(), "1102-2-A.jpg");
         EXPECT_TRUE(dropped->restart("") && dropped->append({"partial", 7}));
-        auto again = store.prepare(folder.str());
+        auto again = store.prepare(folder.str(), "1102-2-A.jpg");
         EXPECT_TRUE(again->restart("") && again->append({"first response", 14}));
         EXPECT_TRUE(again->restart(""));  // a redirect's final response starts afresh
         EXPECT_TRUE(again->append({"final", 5}) && again->complete());
@@ -262,14 +360,14 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
     EXPECT_EQ(readText(folder.path() / "1102-2-A.jpg"), "final");
     // A close takes the names of files still coming in and lets a whole one have its name; a
     // signal takes every name there and then.
-    auto whole = store.prepare(folder.str());
-    auto coming = store.prepare(folder.str());
+    auto whole = store.prepare(folder.str(), "1102-2-A.jpg");
+    auto coming = store.prepare(folder.str(), "1102-2-A.jpg");
     EXPECT_TRUE(whole->restart("") && whole->append({"whole", 5}) && whole->complete());
     EXPECT_TRUE(coming->restart("") && coming->append({"half", 4}));
     removeReceivingNamesAside().wait();
     EXPECT_FALSE(whole->commit(folder.str() + "/1103-A.jpg"));
     EXPECT_EQ(static_cast<bool>(coming->commit(folder.str() + "/1104-A.jpg")), !GetParam());
-    auto lost = store.prepare(folder.str());
+    auto lost = store.prepare(folder.str(), "1102-2-A.jpg");
     EXPECT_TRUE(lost->restart("") && lost->append({"x", 1}) && lost->complete());
     removeAllTemporaryNames();
     EXPECT_EQ(static_cast<bool>(lost->commit(folder.str() + "/1105-A.jpg")), !GetParam());

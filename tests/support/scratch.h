@@ -22,12 +22,15 @@ using harness::printed;
 using harness::Process;
 using TempFolder = harness::ScratchFolder;
 
-// A tmpfs of the given size ("160k") mounted on a folder for as long as the object lives.
+// A tmpfs of the given size ("160k"), read-only or not, mounted on a folder for as long as the
+// object lives.
 // Mounting needs root in a sandbox that allows it; where it cannot be done, failure() says why.
 class Tmpfs {
   public:
-    Tmpfs(const std::filesystem::path& point, const std::string& size) : point_(point) {
-        if (::mount("zavoket-test", point.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) {
+    Tmpfs(const std::filesystem::path& point, const std::string& size, bool readOnly = false)
+        : point_(point) {
+        if (::mount("zavoket-test", point.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0,
+                    ("size=" + size).c_str()) != 0) {
             failure_ = std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
         }
     }

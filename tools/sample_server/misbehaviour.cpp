@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 namespace zavoket::sample {
@@ -49,6 +50,15 @@ void sendInParts(httplib::Response& response, std::string bytes, std::size_t dec
     }
 }
 
+// As HTTP writes times: "Thu, 01 Jan 2026 00:00:00 GMT".
+std::string httpDate(std::time_t time) {
+    std::tm parts{};
+    ::gmtime_r(&time, &parts);
+    char text[64];
+    std::strftime(text, sizeof(text), "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    return text;
+}
+
 }  // namespace
 
 const char* misbehaviourName(Misbehaviour misbehaviour) {
@@ -69,6 +79,8 @@ const char* misbehaviourName(Misbehaviour misbehaviour) {
                                                            ".jpg without its marker",
                                                            "unasked gzip",
                                                            "endless 404 or 302",
+                                                           "304",
+                                                           "changed on the server",
                                                            "silence"};
     return kNames[static_cast<std::size_t>(misbehaviour)];
 }
@@ -119,6 +131,12 @@ void answerAs(Misbehaviour misbehaviour, const Collection& collection, std::size
         case M::Gzip:
             response.set_header("Content-Encoding", "gzip");
             return response.set_content(gzipped(body), "video/mpeg");
+        case M::NotModified:
+            response.status = 304;
+            return;
+        case M::Changed:
+            response.set_header("Last-Modified", httpDate(std::time(nullptr) + 3600));
+            return response.set_content(body, picture ? "image/jpeg" : "video/mpeg");
         case M::EndlessError:
             response.status = index % 2 == 0 ? 404 : 302;
             response.set_header("Location", "/file" + request.path);

@@ -29,9 +29,11 @@ enum class Misbehaviour {
     NotAJpeg,      // a picture with a GIF's start; a clip as it is, declared image/jpeg
     Gzip,          // the file gzip-encoded, though the client did not ask for it
     EndlessError,  // a 404, or a 302 to the file, whose own body never ends
+    NotModified,   // a 304, whether the request asked for a newer file or not
+    Changed,       // the file, changed on the server later than any copy was made
     Silence,       // half the file, then nothing for 1.2 s: longer than a short idle limit
 };
-inline constexpr std::size_t kMisbehaviourCount = 18;
+inline constexpr std::size_t kMisbehaviourCount = 20;
 
 [[nodiscard]] const char* misbehaviourName(Misbehaviour misbehaviour);
 

@@ -38,6 +38,11 @@ void serveCollection(httplib::Server& server, const Collection& collection, Serv
             response.set_content("not found\n", "text/plain");
             return;
         }
+        response.set_header("Last-Modified", kServedModifiedText);
+        if (request.get_header_value("If-Modified-Since") == kServedModifiedText) {
+            response.status = 304;
+            return;
+        }
         const auto item = static_cast<std::size_t>(index);
         const std::string type =
             collection.name(item).ends_with(".jpg") ? "image/jpeg" : "video/mpeg";

@@ -15,6 +15,11 @@ struct ServeOptions {
     std::uint64_t seed = 1;
 };
 
+// When every file of the collection was last changed, as the server says in Last-Modified. A
+// request whose If-Modified-Since is that very text is answered 304, as nginx does by default.
+inline constexpr std::int64_t kServedModified = 1767225600;
+inline constexpr const char* kServedModifiedText = "Thu, 01 Jan 2026 00:00:00 GMT";
+
 // Prepares server to serve collection at /FOLDER/NAME over long-lived connections: one
 // connection may carry the whole batch.
 void serveCollection(httplib::Server& server, const Collection& collection, ServeOptions options);
