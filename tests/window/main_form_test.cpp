@@ -249,6 +249,8 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
         during(6, [this] {
             EXPECT_TRUE(child<QTimer>("Timer1")->isActive());
             EXPECT_TRUE(shown("Image3"));
+            // The states of the file in transfer show while it is under way.
+            EXPECT_EQ(child<QStatusBar>("SB")->currentMessage(), "要求を正常に送信しました。");
             click("CAbort");
             server.release();
         });
