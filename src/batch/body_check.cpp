@@ -6,8 +6,9 @@
 namespace zavoket {
 namespace {
 
-// Enough to tell a JPEG start marker; one byte tells markup or text.
-constexpr std::size_t kHeadBytes = 3;
+// Enough to tell text from binary: a page is text all through, while a picture or a clip has
+// bytes no text has long before this.
+constexpr std::size_t kHeadBytes = kStandingHeadBytes;
 
 std::string lowerMediaType(std::string_view contentType) {
     const auto end = contentType.find(';');
@@ -24,21 +25,56 @@ std::string lowerMediaType(std::string_view contentType) {
     return lower;
 }
 
-bool declaresWebPage(std::string_view contentType) {
+// Web pages, plain text, JSON and XML: what filters, portals and error handlers answer with.
+bool declaresText(std::string_view contentType) {
     const std::string type = lowerMediaType(contentType);
-    return type == "text/html" || type == "application/xhtml+xml";
+    return type.starts_with("text/") || type == "application/xhtml+xml" ||
+           type == "application/json" || type == "application/xml" || type.ends_with("+json") ||
+           type.ends_with("+xml");
+}
+
+// Printable ASCII, white space and well-formed UTF-8 only: a message, not data. A sequence cut
+// off at the end of head counts as text.
+bool isText(std::string_view head) {
+    for (std::size_t i = 0; i < head.size();) {
+        const auto c = static_cast<unsigned char>(head[i]);
+        const std::size_t length = c < 0x80                 ? 1
+                                   : c >= 0xC2 && c <= 0xDF ? 2
+                                   : c >= 0xE0 && c <= 0xEF ? 3
+                                   : c >= 0xF0 && c <= 0xF4 ? 4
+                                                            : 0;
+        if (length == 0 ||
+            (c < 0x20 &&
+             std::string_view("\t\n\v\f\r").find(static_cast<char>(c)) == std::string_view::npos) ||
+            c == 0x7F) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length && i + k < head.size(); ++k) {
+            if ((static_cast<unsigned char>(head[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+// "<html", "<!DOCTYPE", "<?xml", "</": markup, however binary what follows may look.
+bool isMarkup(std::string_view head) {
+    return head.size() >= 2 && head[0] == '<' &&
+           (std::isalpha(static_cast<unsigned char>(head[1])) || head[1] == '!' || head[1] == '?' ||
+            head[1] == '/');
 }
 
 }  // namespace
 
 bool canBeCatalogueFile(std::string_view contentType, std::string_view head, bool picture) {
-    if (declaresWebPage(contentType) || head.empty()) {
+    if (declaresText(contentType) || head.empty()) {
         return false;
     }
-    // Neither JPEG nor MPEG data ever begins like markup or text.
-    const char first = head.front();
-    if (first == '<' || first == ' ' || first == '\t' || first == '\r' || first == '\n' ||
-        first == '\f' || first == '\v') {
+    // Neither a JPEG picture nor an MPEG clip is text or markup; one of either may begin with a
+    // byte that looks like it, though.
+    if (isText(head) || isMarkup(head)) {
         return false;
     }
     return !picture || head.starts_with("\xFF\xD8\xFF");
@@ -56,7 +92,7 @@ BodyPlan CatalogueBodyCheck::plan() {
 bool CatalogueBodyCheck::restart(std::string_view contentType) {
     head_.clear();
     decided_ = false;
-    refused_ = declaresWebPage(contentType);
+    refused_ = declaresText(contentType);
     return !refused_ && file_.restart(contentType);
 }
 
@@ -73,7 +109,7 @@ bool CatalogueBodyCheck::complete() {
 }
 
 bool CatalogueBodyCheck::decide() {
-    refused_ = !canBeCatalogueFile({}, head_, picture_);
+    refused_ = !canBeCatalogueFile({}, std::string_view(head_).substr(0, kHeadBytes), picture_);
     if (refused_) {
         return false;
     }

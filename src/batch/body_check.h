@@ -39,7 +39,7 @@ class CatalogueBodyCheck final : public BodySink {
 };
 
 // Whether a body that begins with head, declared as contentType, can be a catalogue file.
-// head holds the whole body when it is shorter than three bytes.
+// head holds the first kStandingHeadBytes bytes, or the whole of a shorter body.
 [[nodiscard]] bool canBeCatalogueFile(std::string_view contentType, std::string_view head,
                                       bool picture);
 

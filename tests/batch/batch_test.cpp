@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using test::listFolder;
 
 const char* const kFinished = "終了しました";
@@ -343,7 +344,18 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
     } kRows[] = {
         {"a picture in pieces", "image/jpeg", {"\xFF", "\xD8", "\xFF\xE0rest"}, true, true},
         {"a clip with markup later on", "video/mpeg", {"G@\x11", "<later"}, false, true},
-        {"a clip of two bytes", "", {"ab"}, false, true},
+        {"a clip of two bytes", "", {"\x00\x01"s}, false, true},
+        {"a clip that starts with a blank", "video/mpeg", {" \x90\x00"s, "\x01"s}, false, true},
+        {"a clip that starts like markup", "", {"<\x01\xFF"s}, false, true},
+        {"a program stream", "video/mpeg", {"\x00\x00\x01\xBA"s}, false, true},
+        {"a transport stream", "video/mp2t", {"G@\x11\x10"}, false, true},
+        {"an MP4 clip", "", {"\x00\x00\x00\x18" "ftypmp42"s}, false, true},
+        {"a picture with EXIF", "image/jpeg", {"\xFF\xD8\xFF\xE1", "Exif"}, true, true},
+        {"a web filter's text", "text/plain", {"\x00\x00\x01\xBA"s}, false, false},
+        {"an error in JSON", "application/json; charset=utf-8", {"\x00\x00\x01\xBA"s}, false, false},
+        {"an untyped text", "", {"404 Not Found"}, false, false},
+        {"an untyped Japanese text", "", {"アクセスが拒否されました。\n"}, false, false},
+        {"untyped markup", "", {"<!DOCTYPE html>\x01"s}, false, false},
         {"a picture of two bytes", "image/jpeg", {"\xFF\xD8"}, true, false},
         {"a web page by its type", " Text/HTML ; charset=UTF-8", {"\xFF\xD8\xFF"}, true, false},
         {"an XHTML page by its type", "application/xhtml+xml", {"G@\x11"}, false, false},
