@@ -20,8 +20,8 @@ namespace {
 // The names of all files in a folder (links to files too), sorted. Read straight from the
 // directory: the batch lists the folder after every file, and looking at each entry's details
 // the way QDir does would cost more than receiving a small file.
-std::optional<QStringList> fileNames(const QString& path) {
-    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+std::optional<QStringList> fileNames(const QByteArray& path) {
+    DIR* dir = ::opendir(path.constData());
     if (dir == nullptr) {
         return std::nullopt;
     }
@@ -76,7 +76,7 @@ void FileList::refresh() {
     });
 }
 
-bool FileList::setPath(const QString& path) {
+bool FileList::setPath(const QByteArray& path) {
     auto listed = fileNames(path);
     if (!listed) {
         return false;

@@ -13,9 +13,9 @@ class FileList final : public QListWidget {
   public:
     explicit FileList(QWidget* parent);
 
-    [[nodiscard]] QString path() const { return path_; }
+    [[nodiscard]] QByteArray path() const { return path_; }
     // Lists the folder now. False (and the old listing kept) when it cannot be listed.
-    bool setPath(const QString& path);
+    bool setPath(const QByteArray& path);
     // Lists the folder again a moment later, on another thread, so that a destination that
     // stops answering never holds the window; the refreshes asked for meanwhile are served by
     // that one, so a batch of small files does not list the folder after every file.
@@ -24,7 +24,7 @@ class FileList final : public QListWidget {
   private:
     void show(QStringList names);
 
-    QString path_;
+    QByteArray path_;
     bool refreshPending_ = false;
     Worker reader_;  // last: it ends before what its listings are handed to
 };

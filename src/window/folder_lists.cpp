@@ -1,9 +1,15 @@
 #include "window/folder_lists.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSignalBlocker>
 #include <QStorageInfo>
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <utility>
@@ -74,37 +80,59 @@ FolderList::FolderList(QWidget* parent, QIcon openIcon, QIcon closedIcon)
     setStyleSheet("QTreeView::branch { image: none; border-image: none; }");
     setIconSize(QSize(16, 16));
     connect(this, &QTreeWidget::itemActivated, this,
-            [this](QTreeWidgetItem* item) { setPath(item->data(0, Qt::UserRole).toString()); });
+            [this](QTreeWidgetItem* item) { setPath(item->data(0, Qt::UserRole).toByteArray()); });
 }
 
 bool FolderList::setPath(const QString& path) {
-    const QDir dir(path);
-    const QFileInfo info(path);
-    if (!info.isDir() || !info.isReadable() || !info.isExecutable()) {
+    return setPath(QFile::encodeName(path));
+}
+
+// Read as bytes: Linux names are bytes, and one that is not UTF-8 (from an old stick or a share)
+// must reach the file store as it is, not as its picture on screen.
+bool FolderList::setPath(const QByteArray& path) {
+    char resolved[PATH_MAX];
+    struct stat info {};
+    if (::realpath(path.constData(), resolved) == nullptr || ::stat(resolved, &info) != 0 ||
+        !S_ISDIR(info.st_mode) || ::access(resolved, R_OK | X_OK) != 0) {
         return false;
     }
-    const QString canonical = dir.canonicalPath();
-    if (canonical.isEmpty()) {
+    const QByteArray canonical(resolved);
+    DIR* dir = ::opendir(resolved);
+    if (dir == nullptr) {
         return false;
     }
-    const QStringList subfolders =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    QList<std::pair<QString, QByteArray>> subfolders;  // as shown, as named
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        struct stat child {};
+        const bool folder =
+            entry->d_type == DT_DIR ||
+            ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+             ::fstatat(::dirfd(dir), entry->d_name, &child, 0) == 0 && S_ISDIR(child.st_mode));
+        if (folder && name != "." && name != "..") {
+            subfolders.append({QFile::decodeName(name), name});
+        }
+    }
+    ::closedir(dir);
+    std::sort(subfolders.begin(), subfolders.end());
 
     clear();
     QTreeWidgetItem* item = new QTreeWidgetItem(this, {"/"});
-    item->setData(0, Qt::UserRole, "/");
+    item->setData(0, Qt::UserRole, QByteArray("/"));
     item->setIcon(0, openIcon_);
-    QString walked;
-    for (const QString& part : canonical.split('/', Qt::SkipEmptyParts)) {
-        walked += "/" + part;
-        item = new QTreeWidgetItem(item, {part});
-        item->setData(0, Qt::UserRole, walked);
-        item->setIcon(0, openIcon_);
+    QByteArray walked;
+    for (const QByteArray& part : canonical.split('/')) {
+        if (!part.isEmpty()) {
+            walked += "/" + part;
+            item = new QTreeWidgetItem(item, {QFile::decodeName(part)});
+            item->setData(0, Qt::UserRole, walked);
+            item->setIcon(0, openIcon_);
+        }
     }
     QTreeWidgetItem* open = item;
-    for (const QString& name : subfolders) {
-        auto* child = new QTreeWidgetItem(open, {name});
-        child->setData(0, Qt::UserRole, QDir(canonical).filePath(name));
+    for (const auto& [shown, name] : subfolders) {
+        auto* child = new QTreeWidgetItem(open, {shown});
+        child->setData(0, Qt::UserRole, (walked.isEmpty() ? QByteArray() : walked) + "/" + name);
         child->setIcon(0, closedIcon_);
     }
     expandAll();

@@ -30,16 +30,18 @@ class FolderList final : public QTreeWidget {
   public:
     FolderList(QWidget* parent, QIcon openIcon, QIcon closedIcon);
 
-    [[nodiscard]] QString path() const { return path_; }
+    // The open folder's path, as the system names it.
+    [[nodiscard]] QByteArray path() const { return path_; }
     // Opens the folder and raises pathChanged before returning; false (and nothing changed)
     // when it cannot be read.
+    bool setPath(const QByteArray& path);
     bool setPath(const QString& path);
 
   signals:
     void pathChanged();
 
   private:
-    QString path_;
+    QByteArray path_;
     QIcon openIcon_;
     QIcon closedIcon_;
 };

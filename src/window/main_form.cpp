@@ -1,11 +1,13 @@
 #include "window/main_form.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <limits.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <utility>
@@ -191,8 +193,9 @@ void MainForm::buildControls() {
     setTabOrder(dir_, file_);
 
     // The lists show the working folder and its volume until the user picks another.
-    const QString start = QDir::currentPath();
-    drive_->showVolumeOf(start);
+    char working[PATH_MAX];
+    const QByteArray start = ::getcwd(working, sizeof(working)) != nullptr ? working : "/";
+    drive_->showVolumeOf(QFile::decodeName(start));
     dir_->setPath(start);
     file_->setPath(dir_->path());
 }
@@ -268,7 +271,7 @@ std::string MainForm::turlText() const {
     return tUrl_->text().toStdString();
 }
 std::string MainForm::dirPath() const {
-    return QFile::encodeName(dir_->path()).toStdString();
+    return dir_->path().toStdString();
 }
 void MainForm::refreshFile() {
     file_->refresh();

@@ -321,7 +321,7 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
         const auto names = listFolder(where);
         EXPECT_EQ(std::count_if(names.begin(), names.end(), isStoreTemporaryName), 1);
         ASSERT_TRUE(
-            static_cast<FileList*>(fileList())->setPath(QString::fromStdString(where.string())));
+            static_cast<FileList*>(fileList())->setPath(QByteArray::fromStdString(where.string())));
         EXPECT_EQ(fileList()->count(), 4);
         if (stick) {
             stick->freeze();  // as a stick pulled half out, or a share whose link dropped
@@ -346,12 +346,16 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
 }
 
 TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
-    fs::create_directory(folder.path() / "pictures");
-    test::writeFile(folder.path() / "pictures" / "old.jpg", "x");
+    // Named in Latin-1, as on an old stick: the name's bytes must reach the disk as they are.
+    const std::string latin1 = "caf\xe9";
+    fs::create_directory(folder.path() / latin1);
+    test::writeFile(folder.path() / latin1 / "old.jpg", "x");
     dir()->setPath(QString::fromStdString(folder.str()));
     // Highlighting alone changes nothing; Enter opens.
     dir()->setCurrentItem(
-        dir()->findItems("pictures", Qt::MatchExactly | Qt::MatchRecursive).value(0));
+        dir()
+            ->findItems(QFile::decodeName(latin1.c_str()), Qt::MatchExactly | Qt::MatchRecursive)
+            .value(0));
     EXPECT_EQ(dir()->path().toStdString(), fs::canonical(folder.path()).string());
     EXPECT_EQ(fileList()->count(), 0);
     during(20, [this] {
@@ -360,14 +364,13 @@ TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
     });
     click("CGet");
 
-    EXPECT_EQ(dir()->path().toStdString(), fs::canonical(folder.path() / "pictures").string());
+    EXPECT_EQ(dir()->path().toStdString(), fs::canonical(folder.path() / latin1).string());
     // The open path stays listed above the subfolders, so the user can climb back up.
     const QString parent = QString::fromStdString(folder.path().filename().string());
     EXPECT_EQ(dir()->findItems(parent, Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
     EXPECT_EQ(listFolder(folder.path()).size(), 20u + 1u);  // files 1 to 20 and the subfolder
-    EXPECT_EQ(listFolder(folder.path() / "pictures").size(), 194u - 20u + 1u);
-    EXPECT_EQ(test::readFile(folder.path() / "pictures" / collection.name(20)),
-              collection.bytes(20));
+    EXPECT_EQ(listFolder(folder.path() / latin1).size(), 194u - 20u + 1u);
+    EXPECT_EQ(test::readFile(folder.path() / latin1 / collection.name(20)), collection.bytes(20));
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 175; }, 2000));
 }
 
