@@ -28,7 +28,13 @@ bool Application::shutdown(std::chrono::steady_clock::time_point deadline) {
     transfer_.cancel();
     std::future<void> removed = removeReceivingNamesAside();
     const bool settled = batch_.settle(deadline);
-    return removed.wait_until(deadline) == std::future_status::ready && settled;
+    if (removed.wait_until(deadline) == std::future_status::ready && settled) {
+        return true;
+    }
+    // The destination does not answer: the program goes all the same, and a process of its own
+    // clears the names of files still coming in or waiting for their flush once it answers.
+    removeTemporaryNamesAfterExit();
+    return false;
 }
 
 }  // namespace zavoket

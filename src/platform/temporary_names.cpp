@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -93,6 +95,27 @@ void TemporaryNameNote::release() {
 
 void removeAllTemporaryNames() noexcept {
     removeNoted(Which::All);
+}
+
+void removeTemporaryNamesAfterExit() noexcept {
+    const bool noted = std::any_of(slots.begin(), slots.end(), [](const auto& slot) {
+        return slot.folder.load(std::memory_order_acquire) >= 0;
+    });
+    if (!noted) {
+        return;
+    }
+    // A grandchild, so that nobody has to collect it: it only unlinks and ends, which is all a
+    // child of a process with threads may do.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::fork() == 0) {
+            removeAllTemporaryNames();
+        }
+        ::_exit(0);
+    }
+    if (child > 0) {
+        ::waitpid(child, nullptr, 0);
+    }
 }
 
 std::future<void> removeReceivingNamesAside() {

@@ -38,6 +38,11 @@ class TemporaryNameNote {
 // no time for anything else. Safe in a signal handler.
 void removeAllTemporaryNames() noexcept;
 
+// For an ending the program cannot wait for (a destination that does not answer, a display that
+// went away): a process of its own, which outlives the program, takes away every name still
+// noted once the destination answers. Nothing waits for it.
+void removeTemporaryNamesAfterExit() noexcept;
+
 // Takes away the names of files still coming in, on a thread of its own: a destination that
 // does not answer cannot hold the caller, who waits on the future as long as it likes.
 [[nodiscard]] std::future<void> removeReceivingNamesAside();

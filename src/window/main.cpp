@@ -10,6 +10,8 @@
 int main(int argc, char** argv) {
     QApplication qt(argc, argv);
     zavoket::installSignalCleanup();
+    // Qt ends the process with exit() when the display goes away (a forced logout).
+    std::atexit([] { zavoket::removeTemporaryNamesAfterExit(); });
     zavoket::EventLoopWaiter waiter;
     zavoket::ApplicationOptions services;
     services.baseUrl = ZAVOKET_BASE_URL;
