@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -104,17 +103,12 @@ void removeTemporaryNamesAfterExit() noexcept {
     if (!noted) {
         return;
     }
-    // A grandchild, so that nobody has to collect it: it only unlinks and ends, which is all a
-    // child of a process with threads may do.
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::fork() == 0) {
-            removeAllTemporaryNames();
-        }
+    // Not waited for: even its end can wait for the destination, as closing the files it
+    // shares flushes them. It only unlinks and ends, which is all a child of a process with
+    // threads may do.
+    if (::fork() == 0) {
+        removeAllTemporaryNames();
         ::_exit(0);
-    }
-    if (child > 0) {
-        ::waitpid(child, nullptr, 0);
     }
 }
 
