@@ -2,7 +2,8 @@
 
 Conditions: the full sample collection on plain loopback, the same on a link limited to
 50 MB/s per connection, and a tiny collection (194 files of 1 KB). Every run goes into a fresh
-empty folder and is checked for 194 byte-exact files; a wrong run counts as failed.
+empty folder and is checked for 194 byte-exact files; a wrong run counts as failed. "rerun" is
+a second batch into the folder a first, untimed one filled: Zavoket against wget -N.
 """
 
 import argparse
@@ -21,7 +22,9 @@ import sys
 import tempfile
 import time
 
-PORTS = {"loopback": 18194, "link-50MB/s": 18195, "tiny": 18196}
+PORTS = {"loopback": 18194, "link-50MB/s": 18195, "tiny": 18196, "rerun": 18197}
+# The tools that can fetch only what changed since a folder was filled.
+RERUN_TOOLS = {"zavoket", "zavoket-noflush", "wget"}
 
 
 def free(port):
@@ -52,11 +55,12 @@ http {{
     server {{ listen 127.0.0.1:{PORTS["loopback"]}; root {full}; }}
     server {{ listen 127.0.0.1:{PORTS["link-50MB/s"]}; root {full}; limit_rate 50000000; }}
     server {{ listen 127.0.0.1:{PORTS["tiny"]}; root {tiny}; }}
+    server {{ listen 127.0.0.1:{PORTS["rerun"]}; root {full}; }}
 }}
 """
 
 
-def command(tool, base, urls_file, folder, build):
+def command(tool, base, urls_file, folder, build, condition):
     urls = [base + p for p in PATHS]
     if tool == "zavoket":
         return [f"{build}/bench/zavoket_bench", base, folder]
@@ -65,7 +69,8 @@ def command(tool, base, urls_file, folder, build):
     if tool == "curl":
         return ["curl", "-s", "--remote-name-all", "--output-dir", folder] + urls
     if tool == "wget":
-        return ["wget", "-q", "-nd", "-P", folder, "-i", urls_file]
+        return ["wget", "-q", "-nd", "-P", folder, "-i", urls_file] + (
+            ["-N"] if condition == "rerun" else [])
     if tool == "aria2":
         return ["aria2c", "-q", "-i", urls_file, "-j1", "-x1", "--file-allocation=none",
                 "-d", folder]
@@ -111,11 +116,15 @@ def run_once(tool, condition, work, roots, build, log):
         shutil.rmtree(folder)
         return {"tool": tool, "condition": condition, "seconds": seconds,
                 "process_seconds": seconds, "peak_rss_mb": float("nan"), "connections": 0,
-                "requests": 0, "error": error or ""}
-    offset = os.path.getsize(log)
+                "requests": 0, "body_bytes": 0, "error": error or ""}
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    if condition == "rerun":  # the first batch, not timed
+        subprocess.run(command(tool, base, urls_file, folder, build, condition), env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.05)
+    offset = os.path.getsize(log)
     started = time.perf_counter()
-    proc = subprocess.Popen(command(tool, base, urls_file, folder, build), env=env,
+    proc = subprocess.Popen(command(tool, base, urls_file, folder, build, condition), env=env,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     out = proc.stdout.read()
     _, status, usage = os.wait4(proc.pid, 0)
@@ -130,7 +139,8 @@ def run_once(tool, condition, work, roots, build, log):
     shutil.rmtree(folder)
     row = {"tool": tool, "condition": condition, "seconds": seconds,
            "peak_rss_mb": usage.ru_maxrss / 1024, "connections": connections,
-           "requests": len(lines), "error": error or ""}
+           "requests": len(lines), "error": error or "",
+           "body_bytes": sum(int(line.split()[3]) for line in lines)}
     row["process_seconds"] = seconds
     if tool.startswith("zavoket"):
         # The window's own clock, from the click to the ending: what a user waits for once
@@ -149,7 +159,7 @@ def main():
     parser.add_argument("--build", default="build")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--tools", default="zavoket,zavoket-noflush,curl,wget,aria2,disk")
-    parser.add_argument("--conditions", default="loopback,link-50MB/s,tiny")
+    parser.add_argument("--conditions", default="loopback,link-50MB/s,tiny,rerun")
     parser.add_argument("--csv", default="bench/results.csv")
     args = parser.parse_args()
     tools = args.tools.split(",")
@@ -186,7 +196,8 @@ def main():
                 break
             time.sleep(0.05)
         rows = []
-        pairs = [(t, c) for t in tools for c in conditions]
+        pairs = [(t, c) for t in tools for c in conditions
+                 if c != "rerun" or t in RERUN_TOOLS]
         for round_number in range(args.rounds + 1):
             random.shuffle(pairs)
             for tool, condition in pairs:
@@ -203,7 +214,8 @@ def main():
 
     with open(args.csv, "w", newline="") as f:
         fields = ["round", "tool", "condition", "seconds", "process_seconds", "peak_rss_mb",
-                  "connections", "requests", "tick_gap_ms", "stall_ms", "idle_rss_mb", "error"]
+                  "connections", "requests", "body_bytes", "tick_gap_ms", "stall_ms",
+                  "idle_rss_mb", "error"]
         writer = csv.DictWriter(f, fieldnames=fields)
         writer.writeheader()
         writer.writerows(rows)
@@ -211,12 +223,14 @@ def main():
     print(f"\n{datetime.date.today()} on {platform.node()}: {os.cpu_count()} cores, "
           f"{platform.platform()}; {args.rounds} counted rounds after one warm-up\n")
     print("| condition | tool | median s | min s | max s | MB/s | x curl | peak RSS MB "
-          "| connections | longest tick gap ms | longest stall ms | failed runs |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+          "| connections | body MB | longest tick gap ms | longest stall ms | failed runs |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     full_mb = sum(sizes["full"]) / 1e6
-    megabytes = {"loopback": full_mb, "link-50MB/s": full_mb, "tiny": sum(sizes["tiny"]) / 1e6}
+    megabytes = {"loopback": full_mb, "link-50MB/s": full_mb, "tiny": sum(sizes["tiny"]) / 1e6,
+                 "rerun": full_mb}
     for condition in conditions:
         medians = {}
+        baseline = "wget" if condition == "rerun" else "curl"
         for tool in tools:
             good = [r for r in rows if r["tool"] == tool and r["condition"] == condition
                     and not r["error"]]
@@ -226,12 +240,15 @@ def main():
             mine = [r for r in rows if r["tool"] == tool and r["condition"] == condition]
             good = [r for r in mine if not r["error"]]
             failed = len(mine) - len(good)
+            if not mine:
+                continue
             if not good:
-                print(f"| {condition} | {tool} | – | – | – | – | – | – | – | – | – | {failed} |")
+                print(f"| {condition} | {tool} | – | – | – | – | – | – | – | – | – | – | {failed} |")
                 continue
             times = [r["seconds"] for r in good]
             median = medians[tool]
-            ratio = median / medians["curl"] if "curl" in medians else float("nan")
+            ratio = median / medians[baseline] if baseline in medians else float("nan")
+            body = "" if tool == "disk" else f"{max(r['body_bytes'] for r in good) / 1e6:.1f}"
             gap = (f"{max(r['tick_gap_ms'] for r in good):.0f}"
                    if tool.startswith("zavoket") else "")
             stall = (f"{max(r['stall_ms'] for r in good):.1f}"
@@ -243,7 +260,9 @@ def main():
             conns = "/".join(str(c) for c in sorted({r["connections"] for r in good}))
             print(f"| {condition} | {tool} | {median:.3f} | {min(times):.3f} | {max(times):.3f}"
                   f" | {megabytes[condition] / median:.1f} | {ratio:.2f} | {rss_text}{idle}"
-                  f" | {conns} | {gap} | {stall} | {failed} |")
+                  f" | {conns} | {body} | {gap} | {stall} | {failed} |")
+    print("\nOn the rerun row \"x curl\" is against wget -N, and \"body MB\" is what the server"
+          " sent in the second batch.")
     print("\nZavoket's time runs from the click on its start button to the ending text (the"
           " window's start-up, about 0.2 s, is left out); the others' is their whole process."
           " Ticks of the animation clock are 200 ms apart when the window keeps up. \"disk\" is"
