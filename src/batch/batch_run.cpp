@@ -53,6 +53,7 @@ void BatchRun::start() {
 
     for (std::size_t i = 0; i <= kLastIndex && !terminated_; ++i) {
         if (abortFlag_ == kTrue) {
+            dropNext();
             // Every file whose transfer ended has its name before the batch says it stopped.
             if (waitForFiles()) {
                 view_->setLabel2Caption(kActivityAborted);
@@ -65,10 +66,30 @@ void BatchRun::start() {
         }
         downloadOne(i);
     }
+    dropNext();
     if (waitForFiles()) {
         finish();
     }
     running_ = false;
+}
+
+BatchRun::Asked BatchRun::ask(std::size_t index) {
+    const std::string& name = catalogue_.localName(index);
+    // The body goes straight into a file without a name beside its destination, so it never
+    // has to sit in memory.
+    Asked asked{index, store_.prepare(view_->dirPath(), name), nullptr};
+    asked.sink = std::make_unique<CatalogueBodyCheck>(*asked.file, name.ends_with(".jpg"));
+    return asked;
+}
+
+// What was asked for behind the file in transfer leaves nothing: a stop comes before its turn.
+void BatchRun::dropNext() {
+    if (next_) {
+        transfer_.dropPrefetch();
+        next_->sink.reset();
+        files_.hand(std::move(next_->file), {}, next_->index);
+        next_.reset();
+    }
 }
 
 void BatchRun::downloadOne(std::size_t index) {
@@ -77,16 +98,20 @@ void BatchRun::downloadOne(std::size_t index) {
     const std::string& name = catalogue_.localName(index);
     view_->setLabel2Caption(name + "をダウンロードしています");
 
-    const std::string url = view_->turlText() + catalogue_.remotePath(index);
-    // The body goes straight into a file without a name beside its destination, so it never
-    // has to sit in memory.
-    std::unique_ptr<IncomingFile> file = store_.prepare(view_->dirPath(), name);
-    CatalogueBodyCheck sink(*file, name.ends_with(".jpg"));
+    Asked asked = next_ && next_->index == index ? std::move(*next_) : ask(index);
+    next_.reset();
+    // The next file is asked for behind this one, so the link does not idle between the two.
+    if (index < kLastIndex) {
+        next_ = ask(index + 1);
+        transfer_.prefetch(view_->turlText() + catalogue_.remotePath(index + 1), *next_->sink);
+    }
+    std::unique_ptr<IncomingFile> file = std::move(asked.file);
     FetchResult result;
     try {
         result = transfer_.fetch(
-            url, [this](ConnectionState state) { onStateChange(static_cast<std::int16_t>(state)); },
-            sink);
+            view_->turlText() + catalogue_.remotePath(index),
+            [this](ConnectionState state) { onStateChange(static_cast<std::int16_t>(state)); },
+            *asked.sink);
     } catch (const std::exception& e) {
         result.outcome = FetchOutcome::TransportError;
         result.detail = e.what();

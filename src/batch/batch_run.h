@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,14 @@ class BatchRun {
     [[nodiscard]] std::int16_t abortFlag() const { return abortFlag_; }
 
   private:
+    // A file asked for: where its body goes, behind the check that it can be the file.
+    struct Asked {
+        std::size_t index;
+        std::unique_ptr<IncomingFile> file;
+        std::unique_ptr<BodySink> sink;
+    };
+    [[nodiscard]] Asked ask(std::size_t index);
+    void dropNext();
     void downloadOne(std::size_t index);
     // Waits until every file handed over has been dealt with; false when the program is ending.
     [[nodiscard]] bool waitForFiles();
@@ -71,6 +81,7 @@ class BatchRun {
     bool running_ = false;
     bool terminated_ = false;
     std::vector<std::size_t> failed_;  // catalogue indices, named at the end of the batch
+    std::optional<Asked> next_;        // asked for behind the file in transfer
     FilePipeline files_;               // last: its thread goes first
 };
 

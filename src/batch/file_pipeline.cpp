@@ -5,6 +5,9 @@
 namespace zavoket {
 
 void FilePipeline::hand(std::unique_ptr<IncomingFile> file, std::string path, std::size_t index) {
+    if (!path.empty()) {
+        file->toBeNamed();
+    }
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back({std::move(file), std::move(path), index});

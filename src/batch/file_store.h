@@ -31,6 +31,10 @@ class IncomingFile : public BodySink {
 
     void setModified(std::int64_t seconds) override = 0;
 
+    // Whole, and handed over to be named: a close that removes the files still coming in lets
+    // it have its name.
+    virtual void toBeNamed() = 0;
+
     // Flushes the whole file to disk and gives it its name; path is a folder, a "/" and the
     // file name, and the folder need not be the one the file was received in. On success the
     // name holds exactly the body; on failure it holds what it held before. An uncommitted file

@@ -121,10 +121,11 @@ class TempFile final {
     // The rest of the file starts on its way to the disk; the flush waits for commit(), on
     // another thread, so the next transfer need not wait for it.
     bool complete() {
-        note_.markWhole();
         startWriteBack();
         return true;
     }
+
+    void toBeNamed() { note_.markWhole(); }
 
     // The content and what it takes to read it back reach the disk first; the name comes after,
     // in its own step.
@@ -288,6 +289,11 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
         return probe;
     }
     void setModified(std::int64_t seconds) override { modified_ = seconds; }
+    void toBeNamed() override {
+        if (file_) {
+            file_->toBeNamed();
+        }
+    }
 
     bool restart(std::string_view contentType) override {
         if (!file_ && !unusable_) {

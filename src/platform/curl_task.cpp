@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 namespace zavoket {
@@ -22,52 +23,76 @@ bool isRefusal(CURLcode code) {
            code == CURLE_BAD_CONTENT_ENCODING;
 }
 
-// A connection may open or close between fetches, when the cache drops it: these two hooks are
-// the transfer's, and tell the fetch under way, if any.
-curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
-    if (CurlTask* task = static_cast<CurlTaskContext*>(self)->current) {
-        task->onSocketOpened();
-    }
-    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-}
-
-int onCloseSocket(void* self, curl_socket_t socket) {
-    CurlTask* task = static_cast<CurlTaskContext*>(self)->current;
-    if (task != nullptr) {
-        task->onSocketClosing(State::Closing);
-    }
-    const int result = ::close(socket);
-    if (task != nullptr) {
-        task->onSocketClosing(State::Closed);
-    }
-    return result;
-}
-
 }  // namespace
 
 CurlTask::CurlTask(CurlTaskContext& context, std::string url, BodySink& sink)
-    : context_(context), url_(std::move(url)), sink_(sink) {
+    : context_(context), easy_(curl_easy_init()), url_(std::move(url)), sink_(sink) {
     std::replace(url_.begin(), url_.end(), '\\', '/');
+    if (!easy_) {
+        throw std::runtime_error("libcurl could not create a transfer");
+    }
+    configure();
 }
 
-void CurlTask::onSocketOpened() {
+CurlTask::~CurlTask() {
+    // A connection it opened that outlives it, or goes with it, closes unreported.
+    std::erase_if(context_.sockets, [this](const auto& entry) { return entry.second == this; });
+    if (added_) {
+        curl_multi_remove_handle(context_.multi.get(), easy_.get());
+    }
+}
+
+void CurlTask::post(State state) {
+    if (takenOver_) {
+        context_.post(state);
+    } else {
+        held_.push_back(state);
+    }
+}
+
+void CurlTask::takeOver() {
+    takenOver_ = true;
+    for (State state : std::exchange(held_, {})) {
+        context_.post(state);
+    }
+}
+
+curl_socket_t CurlTask::onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+    auto* task = static_cast<CurlTask*>(self);
     // An address given as digits needs no look-up, and libcurl skips the resolver then; the
     // address is known all the same.
-    if (!std::exchange(resolveReported_, false)) {
-        post(State::Resolving);
+    if (!std::exchange(task->resolveReported_, false)) {
+        task->post(State::Resolving);
     }
-    post(State::Resolved);
-    post(State::Connecting);
-    socketOpened_ = true;
+    task->post(State::Resolved);
+    task->post(State::Connecting);
+    task->socketOpened_ = true;
+    const curl_socket_t socket =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    task->context_.sockets[socket] = task;
+    return socket;
 }
 
-// A connection that ends with its response is reported after the response itself.
-void CurlTask::onSocketClosing(State state) {
-    if (responseStarted_) {
-        heldClose_.push_back(state);
-    } else {
-        post(state);
+// A connection may close between fetches, when the cache drops it: the task that opened it is
+// told, if it is still there. One that ends with its response is reported after the response.
+int CurlTask::onCloseSocket(void* context, curl_socket_t socket) {
+    auto& sockets = static_cast<CurlTaskContext*>(context)->sockets;
+    const auto owner = sockets.find(socket);
+    CurlTask* task = owner != sockets.end() ? owner->second : nullptr;
+    if (owner != sockets.end()) {
+        sockets.erase(owner);
     }
+    const auto report = [task](State state) {
+        if (task != nullptr && task->responseStarted_) {
+            task->heldClose_.push_back(state);
+        } else if (task != nullptr) {
+            task->post(state);
+        }
+    };
+    report(State::Closing);
+    const int result = ::close(socket);
+    report(State::Closed);
+    return result;
 }
 
 void CurlTask::flushHeldClose() {
@@ -96,6 +121,7 @@ int CurlTask::onPrereq(void* self, char*, char*, int, int) {
 // The debug hook is the one place libcurl tells that the request has gone out.
 int CurlTask::onDebug(CURL*, curl_infotype type, char*, size_t, void* self) {
     if (type == CURLINFO_HEADER_OUT) {
+        static_cast<CurlTask*>(self)->requestSent_ = true;
         static_cast<CurlTask*>(self)->post(State::RequestSent);
     }
     return 0;
@@ -142,7 +168,7 @@ int CurlTask::onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, cur
 // The headers of one response of the chain are in. Each starts afresh; only a 200 has a body
 // worth keeping. False ends the fetch.
 bool CurlTask::endOfHeaders() {
-    CURL* e = context_.easy.get();
+    CURL* e = easy_.get();
     curl_off_t length = -1;
     long status = 0;
     const char* type = nullptr;
@@ -163,15 +189,14 @@ bool CurlTask::endOfHeaders() {
     return stop_ == Stop::None;
 }
 
-FetchResult CurlTask::run() {
-    CURL* easy = context_.easy.get();
-    CURLM* multi = context_.multi.get();
+void CurlTask::begin() {
+    CURL* easy = easy_.get();
     const BodyPlan plan = sink_.plan();
     if (!plan.possible) {
-        FetchResult nothing;
-        nothing.outcome = FetchOutcome::SinkFailed;
-        nothing.detail = "the destination cannot take the file: nothing was asked";
-        return nothing;
+        result_.outcome = FetchOutcome::SinkFailed;
+        result_.detail = "the destination cannot take the file: nothing was asked";
+        done_ = true;
+        return;
     }
     conditional_ = plan.modifiedSince.has_value();
     curl_easy_setopt(easy, CURLOPT_TIMECONDITION,
@@ -182,42 +207,19 @@ FetchResult CurlTask::run() {
     proxied_ = !proxy.empty();
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());  // "": none, whatever the environment
     curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText_);
-    for (CURLoption data : {CURLOPT_WRITEDATA, CURLOPT_HEADERDATA, CURLOPT_RESOLVER_START_DATA,
-                            CURLOPT_PREREQDATA, CURLOPT_DEBUGDATA, CURLOPT_XFERINFODATA}) {
-        curl_easy_setopt(easy, data, this);
+    added_ = curl_multi_add_handle(context_.multi.get(), easy) == CURLM_OK;
+    if (!added_) {
+        finish(CURLE_FAILED_INIT);
     }
-    context_.current = this;
-    CURLcode code = CURLE_ABORTED_BY_CALLBACK;
-    bool ended = curl_multi_add_handle(multi, easy) != CURLM_OK;
-    if (ended) {
-        code = CURLE_FAILED_INIT;
-    }
-    while (!ended && !context_.cancelled.load()) {
-        int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
-            code = CURLE_FAILED_INIT;
-            break;
-        }
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-            if (message->msg == CURLMSG_DONE) {
-                code = message->data.result;
-                ended = true;
-            }
-        }
-        if (!ended) {
-            curl_multi_poll(multi, nullptr, 0, 100, nullptr);
-        }
-    }
-    FetchResult result = outcome(code);
-    context_.current = nullptr;  // a connection removed with a cancelled fetch closes unreported
-    curl_multi_remove_handle(multi, easy);
-    return result;
+}
+
+void CurlTask::finish(CURLcode code) {
+    result_ = outcome(code);
+    done_ = true;
 }
 
 FetchResult CurlTask::outcome(CURLcode code) {
-    CURL* easy = context_.easy.get();
+    CURL* easy = easy_.get();
     FetchResult r;
     long proxyStatus = 0;
     long unmet = 0;
@@ -268,8 +270,8 @@ FetchResult CurlTask::outcome(CURLcode code) {
     return r;
 }
 
-void CurlTaskContext::configure() {
-    CURL* e = easy.get();
+void CurlTask::configure() {
+    CURL* e = easy_.get();
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_USERAGENT, "Zavoket/1.0");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
@@ -277,26 +279,31 @@ void CurlTaskContext::configure() {
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(options.connectTimeout.count()));
+                     static_cast<long>(context_.options.connectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.idleTimeout.count()));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(context_.options.idleTimeout.count()));
     // Asks for the file as it is; a server that encodes it all the same has it decoded here,
     // and one whose encoding cannot be decoded fails the fetch, so nothing encoded is saved.
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "identity");
-    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(context_.options.maxBodyBytes));
     curl_easy_setopt(e, CURLOPT_FILETIME, 1L);  // the server's Last-Modified, for the next batch
     curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTask::onBody);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTask::onHeader);
-    curl_easy_setopt(e, CURLOPT_RESOLVER_START_FUNCTION, &CurlTask::onResolverStart);
-    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CurlTask::onPrereq);
-    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &CurlTask::onDebug);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &context_);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(e, CURLOPT_RESOLVER_START_FUNCTION, &onResolverStart);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &onPrereq);
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &onDebug);
     curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);  // for the debug hook
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlTask::onProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &onProgress);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
+    for (CURLoption data : {CURLOPT_OPENSOCKETDATA, CURLOPT_WRITEDATA, CURLOPT_HEADERDATA,
+                            CURLOPT_RESOLVER_START_DATA, CURLOPT_PREREQDATA, CURLOPT_DEBUGDATA,
+                            CURLOPT_XFERINFODATA}) {
+        curl_easy_setopt(e, data, this);
+    }
 }
 
 }  // namespace zavoket

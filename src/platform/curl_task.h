@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,49 +23,59 @@ struct CurlMultiDeleter {
 
 class CurlTask;
 
-// What outlives each fetch: libcurl's handles (the connection cache lives in the multi handle)
-// and the way states reach the owner's thread. The transfer is one.
+// What outlives each fetch: the multi handle (the connection cache lives there), the way states
+// reach the owner's thread, and which task opened each connection still open. The transfer is
+// one. Everything here but post() and cancelled is for the worker's thread.
 struct CurlTaskContext {
     virtual ~CurlTaskContext() = default;
-    // From the worker's thread.
     virtual void post(ConnectionState state) = 0;
     // The proxy for url as the desktop's settings have it: "" for none.
     [[nodiscard]] virtual std::string proxyFor(const std::string& url) = 0;
 
-    // Sets what every fetch on easy shares: limits, protocols and the hooks, which a task points
-    // at itself.
-    void configure();
-
     CurlTransferOptions options;
     std::unique_ptr<CURLM, CurlMultiDeleter> multi;
-    std::unique_ptr<CURL, CurlEasyDeleter> easy;
     std::atomic<bool> cancelled{false};
-    CurlTask* current = nullptr;  // worker's thread only: the fetch under way
+    // A connection can close after the task that opened it has gone, with the cache.
+    std::map<curl_socket_t, CurlTask*> sockets;
 };
 
-// One fetch: its URL, its sink, the flags its libcurl callbacks set, and its result. A task is
-// made afresh for every fetch and runs on the transfer's worker thread, so nothing of one fetch
-// carries over into the next.
+// One fetch: its own easy handle, its URL, its sink, the flags its libcurl callbacks set, and
+// its result. A task is made afresh for every fetch, so nothing of one carries over into the
+// next. It lives on the transfer's worker thread; its states are held until it is taken over.
 class CurlTask {
   public:
     CurlTask(CurlTaskContext& context, std::string url, BodySink& sink);
+    // Takes its handle out of the multi handle: its sink hears nothing more.
+    ~CurlTask();
+    CurlTask(const CurlTask&) = delete;
+    CurlTask& operator=(const CurlTask&) = delete;
 
-    // On the worker's thread: runs the fetch to its end.
-    [[nodiscard]] FetchResult run();
+    // Asks the sink, sets the request up and adds it to the multi handle; where nothing is to
+    // be asked, the task is done at once.
+    void begin();
+    // The multi handle says the transfer has ended.
+    void finish(CURLcode code);
+    // From now on its states go to the owner, the held ones first.
+    void takeOver();
 
-    // A connection opens or closes: the context's hooks tell the task under way.
-    void onSocketOpened();
-    void onSocketClosing(ConnectionState state);
+    [[nodiscard]] bool done() const { return done_; }
+    // Its request has gone out, or it has ended without one.
+    [[nodiscard]] bool asked() const { return requestSent_ || done_; }
+    [[nodiscard]] CURL* easy() const { return easy_.get(); }
+    [[nodiscard]] const BodySink& sink() const { return sink_; }
+    [[nodiscard]] const FetchResult& result() const { return result_; }
 
   private:
     enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed };
-    friend struct CurlTaskContext;
 
+    void configure();
     FetchResult outcome(CURLcode code);
     bool endOfHeaders();
-    void post(ConnectionState state) { context_.post(state); }
+    void post(ConnectionState state);
     void flushHeldClose();
 
+    static curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address);
+    static int onCloseSocket(void* context, curl_socket_t socket);
     static int onResolverStart(void*, void*, void* self);
     static int onPrereq(void* self, char*, char*, int, int);
     static int onDebug(CURL*, curl_infotype type, char*, size_t, void* self);
@@ -73,10 +84,16 @@ class CurlTask {
     static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t);
 
     CurlTaskContext& context_;
+    std::unique_ptr<CURL, CurlEasyDeleter> easy_;
     std::string url_;  // as it goes on the wire
     BodySink& sink_;
+    bool added_ = false;  // to the multi handle
+    bool done_ = false;
+    bool takenOver_ = false;
+    std::vector<ConnectionState> held_;  // until taken over
     bool resolveReported_ = false;
     bool socketOpened_ = false;
+    bool requestSent_ = false;
     bool responseStarted_ = false;
     bool bodyWanted_ = false;   // the response coming in is a 200: its body goes to the sink
     bool redirecting_ = false;  // the response coming in is a redirect
@@ -86,6 +103,7 @@ class CurlTask {
     bool conditional_ = false;                // the request asks only for a newer body
     bool proxied_ = false;
     char errorText_[CURL_ERROR_SIZE] = {};
+    FetchResult result_;
 };
 
 }  // namespace zavoket

@@ -1,6 +1,7 @@
 #include "platform/curl_transfer.h"
 
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -21,10 +22,13 @@ void globalInit() {
     });
 }
 
+// Two connections at most: the file taken over and the one behind it.
+constexpr long kConnections = 2;
+
 }  // namespace
 
-// The handles, the worker thread that runs each fetch in turn, and the hand-over of states and
-// results to the owner's thread.
+// The multi handle, the worker thread that drives it, and the hand-over of states and results
+// to the owner's thread.
 struct CurlTransfer::Impl final : CurlTaskContext {
     explicit Impl(Waiter& w) : waiter(w) {}
 
@@ -45,31 +49,42 @@ struct CurlTransfer::Impl final : CurlTaskContext {
 
     std::string proxyFor(const std::string& url) override { return proxies.proxyFor(url); }
 
-    FetchResult runOnWorker(CurlTask& task, const StateListener& onState);
+    // On the owner's thread: runs job on the worker and hands the states it brings to onState
+    // until it is done.
+    void runOnWorker(const std::function<void()>& job, const StateListener& onState);
+    // On the worker: the fetch taken over runs to its end, the one behind it starting as soon as
+    // the first one's request has gone, so that the requests reach the server in order. Both
+    // wait for their answers at once: a far server's round trip is not waited out once a file.
+    void drive();
+    void startNext();
 
     Waiter& waiter;
-    DesktopProxy proxies;  // worker's thread only
-    bool busy = false;     // owner's thread only
+    bool busy = false;  // owner's thread only
+
+    // The worker's own.
+    DesktopProxy proxies;
+    std::unique_ptr<CurlTask> current;  // the fetch taken over
+    std::unique_ptr<CurlTask> next;     // the one behind it, under way or done
+    std::optional<std::pair<std::string, BodySink*>> asked;  // the one behind it, not started
 
     // Handed between the worker and the owner's thread, under the mutex.
     std::mutex mutex;
     std::vector<ConnectionState> pending;
     bool done = false;
     bool wakePending = false;  // a wake is on its way that the owner has not answered yet
-    FetchResult result;
-    Worker worker;  // last: it ends before the handles go
+    Worker worker;             // last: it ends before the tasks and the handles go
 };
 
-FetchResult CurlTransfer::Impl::runOnWorker(CurlTask& task, const StateListener& onState) {
+void CurlTransfer::Impl::runOnWorker(const std::function<void()>& job,
+                                     const StateListener& onState) {
     {
         std::lock_guard lock(mutex);
         done = false;
         pending.clear();
     }
-    worker.post([this, &task] {
-        FetchResult outcome = task.run();
+    worker.post([this, job] {
+        job();
         std::unique_lock lock(mutex);
-        result = std::move(outcome);
         done = true;
         wakeOwner(lock);
     });
@@ -88,8 +103,44 @@ FetchResult CurlTransfer::Impl::runOnWorker(CurlTask& task, const StateListener&
             }
         }
     }
-    std::lock_guard lock(mutex);
-    return std::move(result);
+}
+
+void CurlTransfer::Impl::startNext() {
+    if (asked && !next && current->asked()) {
+        next = std::make_unique<CurlTask>(*this, asked->first, *asked->second);
+        asked.reset();
+        next->begin();
+    }
+}
+
+void CurlTransfer::Impl::drive() {
+    CURLM* handle = multi.get();
+    startNext();
+    while (!current->done() && !cancelled.load()) {
+        int running = 0;
+        if (curl_multi_perform(handle, &running) != CURLM_OK) {
+            current->finish(CURLE_FAILED_INIT);
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(handle, &queued)) {
+            if (message->msg != CURLMSG_DONE) {
+                continue;
+            }
+            for (CurlTask* task : {current.get(), next.get()}) {
+                if (task != nullptr && task->easy() == message->easy_handle) {
+                    task->finish(message->data.result);
+                }
+            }
+        }
+        startNext();
+        if (!current->done()) {
+            curl_multi_poll(handle, nullptr, 0, 100, nullptr);
+        }
+    }
+    if (!current->done()) {
+        current->finish(CURLE_ABORTED_BY_CALLBACK);  // cancelled
+    }
 }
 
 CurlTransfer::CurlTransfer(Waiter& waiter, CurlTransferOptions options)
@@ -97,16 +148,21 @@ CurlTransfer::CurlTransfer(Waiter& waiter, CurlTransferOptions options)
     globalInit();
     impl_->options = options;
     impl_->multi.reset(curl_multi_init());
-    impl_->easy.reset(curl_easy_init());
-    if (!impl_->multi || !impl_->easy) {
+    if (!impl_->multi) {
         throw std::runtime_error("libcurl could not create a transfer");
     }
-    impl_->configure();
+    curl_multi_setopt(impl_->multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kConnections);
+    curl_multi_setopt(impl_->multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kConnections);
 }
 
-// The worker goes first, then the easy handle; the connection cache lives in the multi handle,
-// which goes last.
-CurlTransfer::~CurlTransfer() = default;
+// The worker goes first, then the tasks; the connection cache lives in the multi handle, which
+// goes last.
+CurlTransfer::~CurlTransfer() {
+    impl_->worker.post([impl = impl_.get()] {
+        impl->next.reset();
+        impl->current.reset();
+    });
+}
 
 void CurlTransfer::cancel() {
     impl_->cancelled = true;
@@ -115,18 +171,46 @@ void CurlTransfer::cancel() {
 
 FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onState,
                                 BodySink& sink) {
+    FetchResult result;
     if (impl_->busy) {
-        FetchResult result;
         result.outcome = FetchOutcome::Refused;
         result.detail = "a fetch is already under way";
         return result;
     }
     impl_->busy = true;
     impl_->cancelled = false;
-    CurlTask task(*impl_, url, sink);
-    const FetchResult result = impl_->runOnWorker(task, onState);
+    Impl& t = *impl_;
+    impl_->runOnWorker(
+        [&t, &url, &sink, &result] {
+            // The one behind the last fetch, if it is this one, is taken over where it stands.
+            if (t.next && &t.next->sink() == &sink) {
+                t.current = std::move(t.next);
+            } else {
+                t.next.reset();
+                t.current = std::make_unique<CurlTask>(t, url, sink);
+                t.current->begin();
+            }
+            t.current->takeOver();
+            t.drive();
+            result = t.current->result();
+            t.current.reset();
+        },
+        onState);
     impl_->busy = false;
     return result;
+}
+
+void CurlTransfer::prefetch(const std::string& url, BodySink& sink) {
+    impl_->worker.post([impl = impl_.get(), url, &sink] { impl->asked.emplace(url, &sink); });
+}
+
+void CurlTransfer::dropPrefetch() {
+    impl_->runOnWorker(
+        [impl = impl_.get()] {
+            impl->next.reset();
+            impl->asked.reset();
+        },
+        {});
 }
 
 }  // namespace zavoket

@@ -45,6 +45,12 @@ class CurlTransfer final : public Transfer {
     [[nodiscard]] FetchResult fetch(const std::string& url, const StateListener& onState,
                                     BodySink& sink) override;
 
+    // The request for the next file leaves, on a second connection, as soon as the request of
+    // the coming fetch has gone, so the link never idles between files; the next fetch() of the
+    // same sink takes it over where it stands. Its body goes to its own sink, never to memory.
+    void prefetch(const std::string& url, BodySink& sink) override;
+    void dropPrefetch() override;
+
     void cancel();
 
   private:

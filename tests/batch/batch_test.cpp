@@ -53,6 +53,7 @@ class SlowNamingStore final : public FileStore {
         }
         Probe probe() override { return file->probe(); }
         void setModified(std::int64_t seconds) override { file->setModified(seconds); }
+        void toBeNamed() override { file->toBeNamed(); }
         bool restart(std::string_view type) override { return file->restart(type); }
         bool append(std::span<const char> bytes) override { return file->append(bytes); }
         bool complete() override { return file->complete(); }
@@ -83,13 +84,18 @@ class BatchRunTest : public ::testing::Test {
                test::readFile(fileOf(index, where)) == collection.bytes(index);
     }
     // Runs action on the batch's thread while the server holds the response for entry index,
-    // as a click during that transfer would; the response goes on afterwards.
+    // once that entry is the file in transfer, as a click then would; the response goes on
+    // afterwards. The request comes a file early, behind the one before.
     void during(std::size_t index, std::function<void()> action) {
-        server.hold("/" + collection.urlPath(index), [this, action = std::move(action)] {
-            run.waiter.post([this, action] {
-                action();
-                server.release();
-            });
+        server.hold("/" + collection.urlPath(index), [=, this] { whenInTransfer(index, action); });
+    }
+    void whenInTransfer(std::size_t index, std::function<void()> action) {
+        run.waiter.post([=, this] {
+            if (view.label3 != std::to_string(index + 1) + "/194") {
+                return whenInTransfer(index, action);
+            }
+            action();
+            server.release();
         });
     }
 
@@ -139,7 +145,8 @@ TEST_P(AbortTest, StopsRightAfterThatFileOnceItHasItsName) {
     EXPECT_FALSE(view.timer1Enabled || view.image3Visible);
     EXPECT_EQ(listFolder(folder.path()).size(), at + 1);
     EXPECT_TRUE(holdsServedBytes(at));
-    EXPECT_EQ(server.paths().size(), at + 1);
+    // The file behind may have been asked for; nothing of it is left.
+    EXPECT_TRUE(server.paths().size() == at + 1 || server.paths().size() == at + 2);
 }
 
 TEST_F(BatchRunTest, OnlyKnownStatesShowAndOnlyAnErrorAsksToStop) {
@@ -263,15 +270,20 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     EXPECT_EQ(view.label11Visible, answer.label2 == kAborted);
     EXPECT_EQ(listFolder(folder.path()).size(), answer.saved);
     if (answer.label2 != kAborted && answer.before != Before::ReadOnly) {
-        EXPECT_EQ(server.connectionCount(), 1u);
+        EXPECT_EQ(server.connectionCount(), 2u)
+            << "the file behind the one in transfer has its own";
         // Requests go in catalogue order, which is not name order: these places must stay.
         // clang-format off
         const std::map<std::size_t, std::string> kPlaces = {
             {0, "/1101/1101-A.jpg"}, {21, "/1309/1309-A.jpg"}, {22, "/1309/1309-1-A.mpg"}, {100, "/1707/1707-5.mpg"},
             {114, "/1715/1715-1.mpg"}, {116, "/1714/1714-1.mpg"}, {160, "/4202/4202-1-1.mpg"}, {193, "/5104/5104-2.mpg"}};
         // clang-format on
+        // Two files are under way at a time: one may overtake the other by a step.
+        const auto paths = server.paths();
         for (const auto& [index, path] : kPlaces) {
-            EXPECT_EQ(server.paths().at(index), path);
+            EXPECT_TRUE(paths.at(index) == path || paths.at(index + 1) == path ||
+                        paths.at(index - 1) == path)
+                << path;
         }
     }
     EXPECT_TRUE(holdsServedBytes(2) ||
@@ -324,6 +336,7 @@ TEST_F(BatchRunTest, AFullDiskKeepsOldFilesAndLeavesNoTemporaryFile) {
 struct MemoryFile final : IncomingFile {
     Probe probe() override { return standing; }
     void setModified(std::int64_t) override {}
+    void toBeNamed() override {}
     bool restart(std::string_view) override { return bytes.clear(), true; }
     bool append(std::span<const char> data) override {
         return bytes.append(data.data(), data.size()), true;
@@ -349,10 +362,19 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         {"a clip that starts like markup", "", {"<\x01\xFF"s}, false, true},
         {"a program stream", "video/mpeg", {"\x00\x00\x01\xBA"s}, false, true},
         {"a transport stream", "video/mp2t", {"G@\x11\x10"}, false, true},
-        {"an MP4 clip", "", {"\x00\x00\x00\x18" "ftypmp42"s}, false, true},
+        {"an MP4 clip",
+         "",
+         {"\x00\x00\x00\x18"
+          "ftypmp42"s},
+         false,
+         true},
         {"a picture with EXIF", "image/jpeg", {"\xFF\xD8\xFF\xE1", "Exif"}, true, true},
         {"a web filter's text", "text/plain", {"\x00\x00\x01\xBA"s}, false, false},
-        {"an error in JSON", "application/json; charset=utf-8", {"\x00\x00\x01\xBA"s}, false, false},
+        {"an error in JSON",
+         "application/json; charset=utf-8",
+         {"\x00\x00\x01\xBA"s},
+         false,
+         false},
         {"an untyped text", "", {"404 Not Found"}, false, false},
         {"an untyped Japanese text", "", {"アクセスが拒否されました。\n"}, false, false},
         {"untyped markup", "", {"<!DOCTYPE html>\x01"s}, false, false},

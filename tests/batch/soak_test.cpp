@@ -112,7 +112,9 @@ struct Destination {
         std::uniform_int_distribution<std::size_t> pick(0, Catalogue::kSize - 1);
         for (int i = 0; i < 30; ++i) {
             const std::string& name = catalogue.localName(pick(random));
-            old[name] = "old version of " + name + " " + std::to_string(random());
+            // An old clip starts as one, so it can be the file: its request asks for a newer one.
+            old[name] = (name.ends_with(".mpg") ? std::string("\0\0\1\xBA", 4) : "") +
+                        "old version of " + name + " " + std::to_string(random());
             test::writeFile(folder.path() / name, old[name]);
             // From long ago: the server's files are newer, and a request for them says so. On
             // disk first, or a late write-back (FUSE) stamps its own time.
@@ -194,6 +196,8 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
             run.batch.start();
             view = run.view;
             drawn = server.drawn();
+            // Two files are under way at a time: one may overtake the other by a step.
+            std::sort(drawn.begin(), drawn.end());
             endless = server.endlessBytes;
         }
 
@@ -231,8 +235,8 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
             EXPECT_EQ(view.label2, kActivityAborted);
             EXPECT_EQ(view.label3, std::to_string(*brokenAt + 1) + "/194");
             EXPECT_EQ(view.sb, *stateMessage(kStateError));
-            EXPECT_EQ(drawn.back().first, *brokenAt)
-                << "the batch went on after a broken connection";
+            EXPECT_LE(drawn.back().first, *brokenAt + 1)
+                << "the batch went on after a broken connection, past the file behind it";
         } else {
             EXPECT_EQ(drawn.size(), 194u);
             EXPECT_EQ(view.label3, "194/194");
@@ -285,12 +289,18 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
     }
     test::Process child(argv);
     ASSERT_EQ(halfway.get_future().wait_for(20s), std::future_status::ready);
+    // File 40 is asked for behind file 39: the child waits in file 40 once 39 has its name.
+    for (int i = 0; i < 400 && !fs::exists(destination.folder.path() / catalogue.localName(39));
+         ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
     std::this_thread::sleep_for(50ms);  // let the bytes reach the disk
     EXPECT_TRUE(child.end(kill.signal));
 
     const auto names = test::listFolder(destination.folder.path());
-    EXPECT_EQ(std::count_if(names.begin(), names.end(), isStoreTemporaryName),
-              kill.leavesTheName ? 1 : 0);
+    // The file in transfer, and the one behind it where it has begun.
+    const auto left = std::count_if(names.begin(), names.end(), isStoreTemporaryName);
+    EXPECT_TRUE(kill.leavesTheName ? left == 1 || left == 2 : left == 0) << left;
     if (kill.leavesTheName) {
         AtomicFileStore store;  // the folder's next use
         EXPECT_TRUE(store.prepare(destination.folder.str(), "x")->restart(""));

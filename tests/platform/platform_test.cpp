@@ -363,6 +363,7 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
     auto whole = store.prepare(folder.str(), "1102-2-A.jpg");
     auto coming = store.prepare(folder.str(), "1102-2-A.jpg");
     EXPECT_TRUE(whole->restart("") && whole->append({"whole", 5}) && whole->complete());
+    whole->toBeNamed();
     EXPECT_TRUE(coming->restart("") && coming->append({"half", 4}));
     removeReceivingNamesAside().wait();
     EXPECT_FALSE(whole->commit(folder.str() + "/1103-A.jpg"));
@@ -374,6 +375,7 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
     // An ending that cannot wait leaves a process of its own to take them, whole or not.
     auto left = store.prepare(folder.str(), "1106-A.jpg");
     EXPECT_TRUE(left->restart("") && left->append({"x", 1}) && left->complete());
+    left->toBeNamed();
     const auto names = listFolder(folder.path()).size();
     removeTemporaryNamesAfterExit();
     for (int i = 0; i < 200 && listFolder(folder.path()).size() + !GetParam() > names; ++i) {

@@ -66,14 +66,22 @@ class MainFormTest : public ::testing::Test {
     void click(const char* name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
     // Runs action on the window's thread while the server holds the response for entry index,
     // before it or, midBody, once half the body has had a moment to reach the file.
+    // The request comes a file early, behind the one before: the action waits until the entry
+    // is the file in transfer.
     void during(std::size_t index, std::function<void()> action, bool midBody = false) {
         server.hold(
             "/" + collection.urlPath(index),
-            [this, action, midBody] {
+            [=, this] {
                 QMetaObject::invokeMethod(form.get(),
-                                          [=] { QTimer::singleShot(midBody ? 100 : 0, action); });
+                                          [=, this] { whenInTransfer(index, action, midBody); });
             },
             midBody);
+    }
+    void whenInTransfer(std::size_t index, std::function<void()> action, bool midBody) {
+        const bool now = text("Label3") == QString::number(index + 1) + "/194";
+        QTimer::singleShot(
+            now ? (midBody ? 100 : 0) : 5, form.get(),
+            now ? action : [=, this] { whenInTransfer(index, action, midBody); });
     }
 
     const QPalette before;
@@ -250,7 +258,12 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
             EXPECT_TRUE(child<QTimer>("Timer1")->isActive());
             EXPECT_TRUE(shown("Image3"));
             // The states of the file in transfer show while it is under way.
-            EXPECT_EQ(child<QStatusBar>("SB")->currentMessage(), "要求を正常に送信しました。");
+            EXPECT_TRUE(QTest::qWaitFor(
+                [this] {
+                    return child<QStatusBar>("SB")->currentMessage() ==
+                           "要求を正常に送信しました。";
+                },
+                2000));
             click("CAbort");
             server.release();
         });
@@ -261,7 +274,8 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_EQ(text("Label2"), "中止しました");
     EXPECT_TRUE(shown("Label11"));
     EXPECT_EQ(listFolder(folder.path()).size(), 7u);
-    EXPECT_EQ(server.paths().size(), 7u);
+    EXPECT_TRUE(server.paths().size() == 7u || server.paths().size() == 8u)
+        << "and the file behind";
     const int afterFirst = child("Image3")->x();
     EXPECT_GT(afterFirst, designLeft);  // three ticks or so while file 2 was held
 
@@ -317,9 +331,10 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
     });
     std::chrono::steady_clock::duration took{};
     const auto close = [&] {
-        // The file in transfer is the program's own business until it is whole.
+        // The file in transfer, and the one behind it, are the program's own business until
+        // they are whole and named.
         const auto names = listFolder(where);
-        EXPECT_EQ(std::count_if(names.begin(), names.end(), isStoreTemporaryName), 1);
+        EXPECT_GE(std::count_if(names.begin(), names.end(), isStoreTemporaryName), 1);
         ASSERT_TRUE(
             static_cast<FileList*>(fileList())->setPath(QByteArray::fromStdString(where.string())));
         EXPECT_EQ(fileList()->count(), 4);
@@ -342,7 +357,7 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
     EXPECT_EQ(test::readText(where / collection.name(3)), "copy from an earlier batch");
     EXPECT_TRUE(stick || atTheEnding.at(0).size() == 4)
         << "the temporary name of the file in transfer stayed";
-    EXPECT_FALSE(server.requested("/" + collection.urlPath(4)));
+    EXPECT_FALSE(server.requested("/" + collection.urlPath(5))) << "past the file behind";
 }
 
 TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
