@@ -3,7 +3,9 @@
 Conditions: the full sample collection on plain loopback, the same on a link limited to
 50 MB/s per connection, and a tiny collection (194 files of 1 KB). Every run goes into a fresh
 empty folder and is checked for 194 byte-exact files; a wrong run counts as failed. "rerun" is
-a second batch into the folder a first, untimed one filled: Zavoket against wget -N.
+a second batch into the folder a first, untimed one filled: Zavoket against wget -N. "far" is
+the sample server standing in for a far server (40 ms before each answer, one 20 MB/s link
+shared by all connections), with curl one file after another, curl -Z, and the link's floor.
 """
 
 import argparse
@@ -22,9 +24,11 @@ import sys
 import tempfile
 import time
 
-PORTS = {"loopback": 18194, "link-50MB/s": 18195, "tiny": 18196, "rerun": 18197}
+PORTS = {"loopback": 18194, "link-50MB/s": 18195, "tiny": 18196, "rerun": 18197, "far": 18198}
 # The tools that can fetch only what changed since a folder was filled.
 RERUN_TOOLS = {"zavoket", "zavoket-noflush", "wget"}
+FAR_TOOLS = {"zavoket", "curl", "curl-Z"}
+FAR_LATENCY_MS, FAR_LINK = 40, 20_000_000
 
 
 def free(port):
@@ -68,6 +72,9 @@ def command(tool, base, urls_file, folder, build, condition):
         return [f"{build}/bench/zavoket_bench", "--no-flush", base, folder]
     if tool == "curl":
         return ["curl", "-s", "--remote-name-all", "--output-dir", folder] + urls
+    if tool == "curl-Z":
+        return ["curl", "-s", "-Z", "--parallel-max", "4", "--remote-name-all", "--output-dir",
+                folder] + urls
     if tool == "wget":
         return ["wget", "-q", "-nd", "-P", folder, "-i", urls_file] + (
             ["-N"] if condition == "rerun" else [])
@@ -103,7 +110,16 @@ def disk_floor(root, folder):
             os.close(fd)
 
 
-def run_once(tool, condition, work, roots, build, log):
+def served(lines, far):
+    """Connections and requests from the server's log: nginx's, or the sample server's."""
+    if far:  # "127.0.0.1:PORT GET PATH STATUS"
+        lines = [line for line in lines if " GET " in line]
+        return len({line.split()[0] for line in lines}), 0
+    return len({line.split()[0] for line in lines}), sum(int(line.split()[3]) for line in lines)
+
+
+def run_once(tool, condition, work, roots, build, logs):
+    log = logs["far" if condition == "far" else "nginx"]
     base = f"http://127.0.0.1:{PORTS[condition]}/"
     root = roots["tiny" if condition == "tiny" else "full"]
     urls_file = os.path.join(work, f"urls-{condition.replace('/', '-')}.txt")
@@ -134,13 +150,13 @@ def run_once(tool, condition, work, roots, build, log):
     with open(log) as f:
         f.seek(offset)
         lines = f.read().splitlines()
-    connections = len({line.split()[0] for line in lines})
+    connections, body_bytes = served(lines, condition == "far")
     error = verify(folder, root) if proc.returncode == 0 else f"exit {proc.returncode}"
     shutil.rmtree(folder)
     row = {"tool": tool, "condition": condition, "seconds": seconds,
            "peak_rss_mb": usage.ru_maxrss / 1024, "connections": connections,
            "requests": len(lines), "error": error or "",
-           "body_bytes": sum(int(line.split()[3]) for line in lines)}
+           "body_bytes": body_bytes}
     row["process_seconds"] = seconds
     if tool.startswith("zavoket"):
         # The window's own clock, from the click to the ending: what a user waits for once
@@ -159,7 +175,7 @@ def main():
     parser.add_argument("--build", default="build")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--tools", default="zavoket,zavoket-noflush,curl,wget,aria2,disk")
-    parser.add_argument("--conditions", default="loopback,link-50MB/s,tiny,rerun")
+    parser.add_argument("--conditions", default="loopback,link-50MB/s,tiny,rerun,far")
     parser.add_argument("--csv", default="bench/results.csv")
     args = parser.parse_args()
     tools = args.tools.split(",")
@@ -188,20 +204,27 @@ def main():
         f.write(nginx_conf(prefix, roots["full"], roots["tiny"]))
     log = os.path.join(prefix, "access.log")
     open(log, "w").close()
+    logs = {"nginx": log, "far": os.path.join(work, "far.log")}
+    far = None
+    if "far" in conditions:
+        far = subprocess.Popen([server, "--profile", "full", "--port", str(PORTS["far"]),
+                                "--latency", str(FAR_LATENCY_MS), "--link", str(FAR_LINK),
+                                "--log"], stdout=open(logs["far"], "w"), stderr=subprocess.DEVNULL)
     nginx = subprocess.Popen(["nginx", "-p", prefix, "-c", os.path.join(prefix, "nginx.conf"),
                               "-g", "daemon off;"])
     try:
         for _ in range(100):
-            if not free(PORTS["tiny"]):
+            if not free(PORTS["tiny"]) and (not far or not free(PORTS["far"])):
                 break
             time.sleep(0.05)
         rows = []
-        pairs = [(t, c) for t in tools for c in conditions
-                 if c != "rerun" or t in RERUN_TOOLS]
+        pairs = [(t, c) for t in tools + ["curl-Z"] for c in conditions
+                 if (c != "rerun" or t in RERUN_TOOLS) and (c != "far" or t in FAR_TOOLS)
+                 and (t != "curl-Z" or c == "far")]
         for round_number in range(args.rounds + 1):
             random.shuffle(pairs)
             for tool, condition in pairs:
-                row = run_once(tool, condition, work, roots, args.build, log)
+                row = run_once(tool, condition, work, roots, args.build, logs)
                 row["round"] = round_number
                 print(f"round {round_number} {tool:16} {condition:12} {row['seconds']:7.3f} s"
                       f" {row['error']}", file=sys.stderr, flush=True)
@@ -210,6 +233,9 @@ def main():
     finally:
         nginx.terminate()
         nginx.wait()
+        if far:
+            far.terminate()
+            far.wait()
         shutil.rmtree(work, ignore_errors=True)
 
     with open(args.csv, "w", newline="") as f:
@@ -227,16 +253,20 @@ def main():
     print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     full_mb = sum(sizes["full"]) / 1e6
     megabytes = {"loopback": full_mb, "link-50MB/s": full_mb, "tiny": sum(sizes["tiny"]) / 1e6,
-                 "rerun": full_mb}
+                 "rerun": full_mb, "far": full_mb}
     for condition in conditions:
         medians = {}
         baseline = "wget" if condition == "rerun" else "curl"
-        for tool in tools:
+        for tool in tools + ["curl-Z"]:
             good = [r for r in rows if r["tool"] == tool and r["condition"] == condition
                     and not r["error"]]
             if good:
                 medians[tool] = statistics.median(r["seconds"] for r in good)
-        for tool in tools:
+        if condition == "far":
+            floor = sum(sizes["full"]) / FAR_LINK
+            print(f"| far | link floor | {floor:.3f} | | | {FAR_LINK / 1e6:.1f} |"
+                  f" {floor / medians['curl']:.2f} | | | | | | |" if "curl" in medians else "")
+        for tool in tools + ["curl-Z"]:
             mine = [r for r in rows if r["tool"] == tool and r["condition"] == condition]
             good = [r for r in mine if not r["error"]]
             failed = len(mine) - len(good)

@@ -17,12 +17,15 @@ namespace {
 int usage() {
     std::cerr << "usage: zavoket-sample-server [--profile small|full|tiny] [--seed N] [--port N]\n"
                  "                             [--rate BYTES_PER_S[k|M]] [--log]\n"
+                 "                             [--latency MS] [--link BYTES_PER_S[k|M]]\n"
                  "                             [--misbehave PERCENT] [--write FOLDER] [--paths]\n"
                  "Serves the sample collection at http://127.0.0.1:PORT/FOLDER/NAME (port 8194\n"
                  "by default); with --write, writes it to FOLDER instead and exits; with --paths,\n"
                  "prints each file's FOLDER/NAME in download order and exits. --misbehave answers\n"
                  "so many requests in a hundred as a school network may: error pages, a portal's\n"
-                 "page, cut or stalled connections and the like.\n";
+                 "page, cut or stalled connections and the like. --latency and --link stand in\n"
+                 "for a far server: each answer waits a round trip of MS before its first byte,\n"
+                 "and all connections share one link of that rate.\n";
     return 2;
 }
 
@@ -55,6 +58,12 @@ int main(int argc, char** argv) {
             port = std::stoi(value());
         } else if (arg == "--rate") {
             if (!parseRate(value(), options.bytesPerSecond)) {
+                return usage();
+            }
+        } else if (arg == "--latency") {
+            options.latencyMs = static_cast<unsigned>(std::stoul(value()));
+        } else if (arg == "--link") {
+            if (!parseRate(value(), options.linkBytesPerSecond)) {
                 return usage();
             }
         } else if (arg == "--misbehave") {

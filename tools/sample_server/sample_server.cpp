@@ -1,5 +1,6 @@
 #include "sample_server.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <memory>
@@ -19,8 +20,11 @@ void serveCollection(httplib::Server& server, const Collection& collection, Serv
     server.set_keep_alive_timeout(30);
     auto random = std::make_shared<std::pair<std::mutex, std::mt19937_64>>();
     random->second.seed(options.seed);
-    server.Get(R"(/.*)", [&collection, options, random](const httplib::Request& request,
-                                                        httplib::Response& response) {
+    // When the shared link is next free: each chunk takes its turn on it.
+    auto link = std::make_shared<std::pair<std::mutex, std::chrono::steady_clock::time_point>>();
+    server.Get(R"(/.*)", [&collection, options, random, link](const httplib::Request& request,
+                                                              httplib::Response& response) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.latencyMs));
         if (answerDetour(collection, request, response)) {
             return;
         }
@@ -49,10 +53,21 @@ void serveCollection(httplib::Server& server, const Collection& collection, Serv
         const auto started = std::chrono::steady_clock::now();
         response.set_content_provider(
             collection.length(item), type,
-            [&collection, item, options, started](std::size_t offset, std::size_t length,
-                                                  httplib::DataSink& sink) {
+            [&collection, item, options, started, link](std::size_t offset, std::size_t length,
+                                                        httplib::DataSink& sink) {
                 std::vector<char> chunk(std::min<std::size_t>(length, 64 * 1024));
                 collection.read(item, offset, chunk);
+                if (options.linkBytesPerSecond > 0) {
+                    std::chrono::steady_clock::time_point due;
+                    {
+                        std::lock_guard lock(link->first);
+                        due = std::max(link->second, std::chrono::steady_clock::now()) +
+                              std::chrono::microseconds(chunk.size() * 1'000'000 /
+                                                        options.linkBytesPerSecond);
+                        link->second = due;
+                    }
+                    std::this_thread::sleep_until(due);
+                }
                 if (options.bytesPerSecond > 0) {
                     // Hold back until this chunk fits under the rate since the response began.
                     const auto due =

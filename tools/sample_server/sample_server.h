@@ -10,6 +10,10 @@ namespace zavoket::sample {
 
 struct ServeOptions {
     std::uint64_t bytesPerSecond = 0;  // per response; 0 for no limit
+    // A far server: each answer waits so long before its first byte (one round trip), and all
+    // responses share one link of this rate (0 for none).
+    unsigned latencyMs = 0;
+    std::uint64_t linkBytesPerSecond = 0;
     // Answers so many requests in a hundred with a misbehaviour, drawn from the seed.
     unsigned misbehavePercent = 0;
     std::uint64_t seed = 1;
