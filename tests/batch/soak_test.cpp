@@ -61,44 +61,6 @@ const Outcome kOutcomes[] = {
 // clang-format on
 static_assert(std::size(kOutcomes) == sample::kMisbehaviourCount);
 
-// Serves the collection, drawing for each catalogue file one misbehaviour: often the featured
-// one, now and then any other but silence, else none.
-class SoakServer {
-  public:
-    SoakServer(const sample::Collection& collection, std::uint64_t seed, const Outcome& featured)
-        : random_(seed), featured_(featured), server_(collection) {
-        server_.setFault([this](const auto& request, auto& response) {
-            const long index = server_.collection().find(request.path);
-            if (index < 0) {
-                return false;
-            }
-            std::lock_guard lock(mutex_);
-            const int roll = std::uniform_int_distribution<int>(0, 59)(random_);
-            const Outcome* drawn = roll < 5   ? &featured_
-                                   : roll < 7 ? &kOutcomes[random_() % (std::size(kOutcomes) - 1)]
-                                              : &kOutcomes[0];
-            drawn_.emplace_back(static_cast<std::size_t>(index), drawn);
-            sample::answerAs(drawn->misbehaviour, server_.collection(),
-                             static_cast<std::size_t>(index), request, response, &endlessBytes);
-            return true;
-        });
-    }
-    [[nodiscard]] std::string baseUrl() const { return server_.baseUrl(); }
-    // What was drawn for each catalogue file requested, in order.
-    [[nodiscard]] std::vector<std::pair<std::size_t, const Outcome*>> drawn() const {
-        std::lock_guard lock(mutex_);
-        return drawn_;
-    }
-    std::atomic<std::size_t> endlessBytes{0};  // the most an endless answer sent
-
-  private:
-    mutable std::mutex mutex_;
-    std::mt19937_64 random_;
-    const Outcome& featured_;
-    std::vector<std::pair<std::size_t, const Outcome*>> drawn_;
-    harness::LocalServer server_;  // last: it stops before what its threads use goes
-};
-
 // A destination as users leave them: old versions of some files, a link under one catalogue
 // name that points out of the folder, and a file of their own.
 struct Destination {
@@ -188,17 +150,33 @@ TEST(FaultSoakTest, NoBatchEverLeavesABrokenFileOrAWrongEnding) {
         // Every other round receives under temporary names, as on a USB stick.
         options.files.unnamedFiles = (seed / std::size(kOutcomes)) % 2 == 0;
         harness::RecordingView view("", "");
+        // For each catalogue file requested, what was drawn: often the featured misbehaviour,
+        // now and then any other but silence, else none.
         std::vector<std::pair<std::size_t, const Outcome*>> drawn;
-        std::size_t endless = 0;
+        std::atomic<std::size_t> endless{0};  // the most an endless answer sent
         {
-            SoakServer server(collection, seed, featured);
+            std::mutex mutex;
+            harness::LocalServer server(collection);
+            server.setFault([&](const auto& request, auto& response) {
+                const long index = collection.find(request.path);
+                if (index < 0) {
+                    return false;  // where a misbehaviour sends the client on to
+                }
+                std::lock_guard lock(mutex);
+                const int roll = std::uniform_int_distribution<int>(0, 59)(random);
+                const Outcome* draw = roll < 5   ? &featured
+                                      : roll < 7 ? &kOutcomes[random() % (std::size(kOutcomes) - 1)]
+                                                 : &kOutcomes[0];
+                drawn.emplace_back(static_cast<std::size_t>(index), draw);
+                sample::answerAs(draw->misbehaviour, collection, static_cast<std::size_t>(index),
+                                 request, response, &endless);
+                return true;
+            });
             harness::LocalBatch run(server.baseUrl(), destination.folder.str(), options);
             run.batch.start();
             view = run.view;
-            drawn = server.drawn();
             // Two files are under way at a time: one may overtake the other by a step.
             std::sort(drawn.begin(), drawn.end());
-            endless = server.endlessBytes;
         }
 
         // What the server did decides what the folder and the window must show.
