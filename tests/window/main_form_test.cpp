@@ -1,18 +1,10 @@
-#include "window/main_form.h"
-
 #include <gtest/gtest.h>
 #include <QtTest>
 #include <QtWidgets>
 
 #include <filesystem>
-#include <future>
 
-#include "platform/temporary_names.h"
-#include "support/held_server.h"
-#include "support/scratch.h"
-#include "window/event_loop_waiter.h"
-#include "window/file_list.h"
-#include "window/folder_lists.h"
+#include "window/main_form_fixture.h"
 
 namespace zavoket {
 namespace {
@@ -20,79 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::listFolder;
-
-// Every window here opens under a dark colour scheme, light text on dark grey: the texts it
-// sets must stay readable whatever the desktop's scheme.
-class MainFormTest : public ::testing::Test {
-  protected:
-    MainFormTest() : before(QApplication::palette()) {
-        QPalette dark(QColor(230, 230, 230), QColor(53, 53, 53));
-        dark.setColor(QPalette::Base, QColor(35, 35, 35));
-        dark.setColor(QPalette::Text, QColor(230, 230, 230));
-        QApplication::setPalette(dark);
-        build();
-    }
-    ~MainFormTest() override { QApplication::setPalette(before); }
-
-    // A new window, as a user with that face would see it.
-    void build(const QString& face = {}) {
-        form.reset();
-        app.reset();
-        // Files are received under temporary names, as on a USB stick: what a user could see
-        // of them is what these tests look for.
-        ApplicationOptions services;
-        services.baseUrl = server.baseUrl();
-        services.transfer.connectTimeout = services.transfer.idleTimeout = 2s;
-        services.files.unnamedFiles = false;
-        app = std::make_unique<Application>(services, waiter);
-        MainFormOptions look;
-        look.endProgram = [this] { atTheEnding.push_back(listFolder(folder.path())); };
-        look.face = face;
-        form = std::make_unique<MainForm>(*app, look);
-        form->show();
-        dir()->setPath(QString::fromStdString(folder.str()));
-    }
-
-    template <typename T = QWidget>
-    T* child(const char* name) const {
-        T* found = form->findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    QString text(const char* label) const { return child<QLabel>(label)->text(); }
-    FolderList* dir() const { return child<FolderList>("Dir"); }
-    QListWidget* fileList() const { return child<QListWidget>("File"); }
-    bool shown(const char* name) const { return child(name)->isVisibleTo(form.get()); }
-    void click(const char* name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
-    // Runs action on the window's thread while the server holds the response for entry index,
-    // before it or, midBody, once half the body has had a moment to reach the file.
-    // The request comes a file early, behind the one before: the action waits until the entry
-    // is the file in transfer.
-    void during(std::size_t index, std::function<void()> action, bool midBody = false) {
-        server.hold(
-            "/" + collection.urlPath(index),
-            [=, this] {
-                QMetaObject::invokeMethod(form.get(),
-                                          [=, this] { whenInTransfer(index, action, midBody); });
-            },
-            midBody);
-    }
-    void whenInTransfer(std::size_t index, std::function<void()> action, bool midBody) {
-        const bool now = text("Label3") == QString::number(index + 1) + "/194";
-        QTimer::singleShot(
-            now ? (midBody ? 100 : 0) : 5, form.get(),
-            now ? action : [=, this] { whenInTransfer(index, action, midBody); });
-    }
-
-    const QPalette before;
-    const sample::Collection collection{sample::Profile::Small, 11};
-    test::HeldServer server{collection};
-    test::TempFolder folder;
-    std::vector<std::vector<std::string>> atTheEnding;  // the folder at each ending
-    EventLoopWaiter waiter;
-    std::unique_ptr<Application> app;
-    std::unique_ptr<MainForm> form;
-};
+using test::MainFormTest;
 
 struct Control {
     const char *name, *text;
@@ -296,124 +216,6 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 194; }, 2000));
     EXPECT_FALSE(shown("Image3"));
     EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
-}
-
-struct CloseCase {
-    const char* name;
-    bool titleBar;  // the window manager's close instead of 終了
-    bool stick;     // onto an exFAT stick that stops answering just before
-};
-
-class CloseTest : public MainFormTest, public ::testing::WithParamInterface<CloseCase> {};
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(During, CloseTest, ::testing::Values(CloseCase{"TheCloseButton", false, false},
-    CloseCase{"TheTitleBar", true, false}, CloseCase{"AHungStick", false, true}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
-TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
-    std::optional<test::ExfatStick> stick;
-    if (GetParam().stick && !stick.emplace().failure().empty()) {
-        GTEST_SKIP() << "no exFAT file system here: " << stick->failure();
-    }
-    const fs::path where = stick ? stick->path() : folder.path();
-    ASSERT_TRUE(dir()->setPath(QString::fromStdString(where.string())));
-    test::writeFile(where / collection.name(3), "copy from an earlier batch");
-    // The stick answers again after a while whatever the window does: an ending that waits
-    // for it fails this test instead of hanging it.
-    std::promise<void> closed;
-    std::jthread watchdog([&] {
-        closed.get_future().wait_for(3s);
-        if (stick) {
-            stick->thaw();
-        }
-    });
-    std::chrono::steady_clock::duration took{};
-    const auto close = [&] {
-        // The file in transfer, and the one behind it, are the program's own business until
-        // they are whole and named.
-        const auto names = listFolder(where);
-        EXPECT_GE(std::count_if(names.begin(), names.end(), isStoreTemporaryName), 1);
-        ASSERT_TRUE(
-            static_cast<FileList*>(fileList())->setPath(QByteArray::fromStdString(where.string())));
-        EXPECT_EQ(fileList()->count(), 4);
-        if (stick) {
-            stick->freeze();  // as a stick pulled half out, or a share whose link dropped
-        }
-        const auto at = std::chrono::steady_clock::now();
-        GetParam().titleBar ? (void)form->close() : click("CClose");
-        took = std::chrono::steady_clock::now() - at;
-        closed.set_value();
-    };
-    during(3, close, true);
-    click("CGet");
-    server.release();
-    watchdog.join();
-
-    EXPECT_EQ(atTheEnding.size(), 1u);
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_LT(took, 1s);
-    EXPECT_EQ(test::readText(where / collection.name(3)), "copy from an earlier batch");
-    EXPECT_TRUE(stick || atTheEnding.at(0).size() == 4)
-        << "the temporary name of the file in transfer stayed";
-    EXPECT_FALSE(server.requested("/" + collection.urlPath(5))) << "past the file behind";
-}
-
-TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
-    // Named in Latin-1, as on an old stick: the name's bytes must reach the disk as they are.
-    const std::string latin1 = "caf\xe9";
-    fs::create_directory(folder.path() / latin1);
-    test::writeFile(folder.path() / latin1 / "old.jpg", "x");
-    dir()->setPath(QString::fromStdString(folder.str()));
-    // Highlighting alone changes nothing; Enter opens.
-    dir()->setCurrentItem(
-        dir()
-            ->findItems(QFile::decodeName(latin1.c_str()), Qt::MatchExactly | Qt::MatchRecursive)
-            .value(0));
-    EXPECT_EQ(dir()->path().toStdString(), fs::canonical(folder.path()).string());
-    EXPECT_EQ(fileList()->count(), 0);
-    during(20, [this] {
-        QTest::keyClick(dir(), Qt::Key_Return);
-        server.release();
-    });
-    click("CGet");
-
-    EXPECT_EQ(dir()->path().toStdString(), fs::canonical(folder.path() / latin1).string());
-    // The open path stays listed above the subfolders, so the user can climb back up.
-    const QString parent = QString::fromStdString(folder.path().filename().string());
-    EXPECT_EQ(dir()->findItems(parent, Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
-    EXPECT_EQ(listFolder(folder.path()).size(), 20u + 1u);  // files 1 to 20 and the subfolder
-    EXPECT_EQ(listFolder(folder.path() / latin1).size(), 194u - 20u + 1u);
-    EXPECT_EQ(test::readFile(folder.path() / latin1 / collection.name(20)), collection.bytes(20));
-    EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 175; }, 2000));
-}
-
-TEST_F(MainFormTest, PickingAVolumeOpensItsRootAndAVanishedOneChangesNothing) {
-    const test::TempFolder base(fs::temp_directory_path());  // volumes under /dev are not listed
-    const fs::path point = base.path() / "stick";
-    fs::create_directory(point);
-    std::optional<test::Tmpfs> stick(std::in_place, point, "64k");
-    if (!stick->failure().empty()) {
-        GTEST_SKIP() << stick->failure();
-    }
-    test::writeFile(point / "on-the-stick.txt", "x");
-    build();  // the drives are listed when the window opens
-    auto* drive = child<QComboBox>("Drive");
-    const int stickIndex = drive->findData(QString::fromStdString(point.string()));
-    ASSERT_GE(stickIndex, 0);
-    drive->setCurrentIndex(stickIndex);
-    EXPECT_EQ(dir()->path().toStdString(), point.string());
-    ASSERT_EQ(fileList()->count(), 1);
-    EXPECT_EQ(fileList()->item(0)->text(), "on-the-stick.txt");
-
-    drive->setCurrentIndex(drive->findData("/"));
-    EXPECT_EQ(dir()->path(), "/");
-    stick.reset();  // the stick is pulled out while still listed
-    fs::remove(point);
-    drive->setCurrentIndex(stickIndex);
-    EXPECT_EQ(drive->currentIndex(), stickIndex);
-    EXPECT_EQ(dir()->path(), "/");
 }
 
 }  // namespace

@@ -1,0 +1,100 @@
+#include "batch/body_check.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zavoket {
+namespace {
+
+using namespace std::string_literals;
+
+// Collects what the check lets through.
+struct MemoryFile final : IncomingFile {
+    Probe probe() override { return standing; }
+    void setModified(std::int64_t) override {}
+    void toBeNamed() override {}
+    bool restart(std::string_view) override { return bytes.clear(), true; }
+    bool append(std::span<const char> data) override {
+        return bytes.append(data.data(), data.size()), true;
+    }
+    bool complete() override { return true; }
+    std::error_code commit(const std::string&) override { return {}; }
+    std::string bytes;
+    Probe standing;
+};
+
+TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
+    const struct {
+        const char* name;
+        const char* type;
+        std::vector<std::string> parts;  // "" restarts, as a redirect's final response does
+        bool picture;
+        bool kept;
+    } kRows[] = {
+        {"a picture in pieces", "image/jpeg", {"\xFF", "\xD8", "\xFF\xE0rest"}, true, true},
+        {"a clip with markup later on", "video/mpeg", {"G@\x11", "<later"}, false, true},
+        {"a clip of two bytes", "", {"\x00\x01"s}, false, true},
+        {"a clip that starts with a blank", "video/mpeg", {" \x90\x00"s, "\x01"s}, false, true},
+        {"a clip that starts like markup", "", {"<\x01\xFF"s}, false, true},
+        {"a program stream", "video/mpeg", {"\x00\x00\x01\xBA"s}, false, true},
+        {"a transport stream", "video/mp2t", {"G@\x11\x10"}, false, true},
+        {"an MP4 clip",
+         "",
+         {"\x00\x00\x00\x18"
+          "ftypmp42"s},
+         false,
+         true},
+        {"a picture with EXIF", "image/jpeg", {"\xFF\xD8\xFF\xE1", "Exif"}, true, true},
+        {"a web filter's text", "text/plain", {"\x00\x00\x01\xBA"s}, false, false},
+        {"an error in JSON",
+         "application/json; charset=utf-8",
+         {"\x00\x00\x01\xBA"s},
+         false,
+         false},
+        {"an untyped text", "", {"404 Not Found"}, false, false},
+        {"an untyped Japanese text", "", {"アクセスが拒否されました。\n"}, false, false},
+        {"untyped markup", "", {"<!DOCTYPE html>\x01"s}, false, false},
+        {"a picture of two bytes", "image/jpeg", {"\xFF\xD8"}, true, false},
+        {"a web page by its type", " Text/HTML ; charset=UTF-8", {"\xFF\xD8\xFF"}, true, false},
+        {"an XHTML page by its type", "application/xhtml+xml", {"G@\x11"}, false, false},
+        {"text after a blank line", "video/mpeg", {"\r\n<html>"}, false, false},
+        {"a GIF as a picture", "image/jpeg", {"GIF89a"}, true, false},
+        {"a redirect's body", "image/jpeg", {"<h", "", "\xFF\xD8\xFF\xDB"}, true, true},
+    };
+    for (const auto& row : kRows) {
+        MemoryFile file;
+        CatalogueBodyCheck check(file, row.picture);
+        bool taken = check.restart(row.type);
+        std::string expected;
+        for (const std::string& part : row.parts) {
+            taken = taken && (part.empty() ? check.restart(row.type) : check.append(part));
+            expected = part.empty() ? "" : expected + part;
+        }
+        EXPECT_EQ(taken && check.complete(), row.kept) << row.name;
+        EXPECT_EQ(file.bytes, row.kept ? expected : file.bytes) << row.name;
+    }
+    // A copy that stands already is asked about only where it can be the file itself.
+    const struct {
+        IncomingFile::Probe standing;
+        bool picture;
+        BodyPlan plan;
+    } kPlans[] = {
+        {{true, StandingCopy{42, "\xFF\xD8\xFF\xE0"}}, true, {true, 42}},
+        {{true, StandingCopy{42, "GIF89a"}}, true, {true, {}}},
+        {{true, StandingCopy{42, ""}}, false, {true, {}}},
+        {{true, StandingCopy{42, "G@\x11"}}, false, {true, 42}},
+        {{false, {}}, false, {false, {}}},
+    };
+    for (const auto& row : kPlans) {
+        MemoryFile file;
+        file.standing = row.standing;
+        const BodyPlan plan = CatalogueBodyCheck(file, row.picture).plan();
+        EXPECT_EQ(plan.possible, row.plan.possible);
+        EXPECT_EQ(plan.modifiedSince, row.plan.modifiedSince);
+    }
+}
+
+}  // namespace
+}  // namespace zavoket

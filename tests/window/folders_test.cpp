@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <filesystem>
+#include <future>
+
+#include "window/main_form_fixture.h"
+
+namespace zavoket {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::listFolder;
+using test::MainFormTest;
+
+struct CloseCase {
+    const char* name;
+    bool titleBar;  // the window manager's close instead of 終了
+    bool stick;     // onto an exFAT stick that stops answering just before
+};
+
+class CloseTest : public MainFormTest, public ::testing::WithParamInterface<CloseCase> {};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(During, CloseTest, ::testing::Values(CloseCase{"TheCloseButton", false, false},
+    CloseCase{"TheTitleBar", true, false}, CloseCase{"AHungStick", false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
+    std::optional<test::ExfatStick> stick;
+    if (GetParam().stick && !stick.emplace().failure().empty()) {
+        GTEST_SKIP() << "no exFAT file system here: " << stick->failure();
+    }
+    const fs::path where = stick ? stick->path() : folder.path();
+    ASSERT_TRUE(dir()->setPath(QString::fromStdString(where.string())));
+    test::writeFile(where / collection.name(3), "copy from an earlier batch");
+    // The stick answers again after a while whatever the window does: an ending that waits
+    // for it fails this test instead of hanging it.
+    std::promise<void> closed;
+    std::jthread watchdog([&] {
+        closed.get_future().wait_for(3s);
+        if (stick) {
+            stick->thaw();
+        }
+    });
+    std::chrono::steady_clock::duration took{};
+    const auto close = [&] {
+        // The file in transfer, and the one behind it, are the program's own business until
+        // they are whole and named.
+        const auto names = listFolder(where);
+        EXPECT_GE(std::count_if(names.begin(), names.end(), isStoreTemporaryName), 1);
+        ASSERT_TRUE(
+            static_cast<FileList*>(fileList())->setPath(QByteArray::fromStdString(where.string())));
+        EXPECT_EQ(fileList()->count(), 4);
+        if (stick) {
+            stick->freeze();  // as a stick pulled half out, or a share whose link dropped
+        }
+        const auto at = std::chrono::steady_clock::now();
+        GetParam().titleBar ? (void)form->close() : click("CClose");
+        took = std::chrono::steady_clock::now() - at;
+        closed.set_value();
+    };
+    during(3, close, true);
+    click("CGet");
+    server.release();
+    watchdog.join();
+
+    EXPECT_EQ(atTheEnding.size(), 1u);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_LT(took, 1s);
+    EXPECT_EQ(test::readText(where / collection.name(3)), "copy from an earlier batch");
+    EXPECT_TRUE(stick || atTheEnding.at(0).size() == 4)
+        << "the temporary name of the file in transfer stayed";
+    EXPECT_FALSE(server.requested("/" + collection.urlPath(5))) << "past the file behind";
+}
+
+TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
+    // Named in Latin-1, as on an old stick: the name's bytes must reach the disk as they are.
+    const std::string latin1 = "caf\xe9";
+    fs::create_directory(folder.path() / latin1);
+    test::writeFile(folder.path() / latin1 / "old.jpg", "x");
+    dir()->setPath(QString::fromStdString(folder.str()));
+    // Highlighting alone changes nothing; Enter opens.
+    dir()->setCurrentItem(
+        dir()
+            ->findItems(QFile::decodeName(latin1.c_str()), Qt::MatchExactly | Qt::MatchRecursive)
+            .value(0));
+    EXPECT_EQ(dir()->path().toStdString(), fs::canonical(folder.path()).string());
+    EXPECT_EQ(fileList()->count(), 0);
+    during(20, [this] {
+        QTest::keyClick(dir(), Qt::Key_Return);
+        server.release();
+    });
+    click("CGet");
+
+    EXPECT_EQ(dir()->path().toStdString(), fs::canonical(folder.path() / latin1).string());
+    // The open path stays listed above the subfolders, so the user can climb back up.
+    const QString parent = QString::fromStdString(folder.path().filename().string());
+    EXPECT_EQ(dir()->findItems(parent, Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
+    EXPECT_EQ(listFolder(folder.path()).size(), 20u + 1u);  // files 1 to 20 and the subfolder
+    EXPECT_EQ(listFolder(folder.path() / latin1).size(), 194u - 20u + 1u);
+    EXPECT_EQ(test::readFile(folder.path() / latin1 / collection.name(20)), collection.bytes(20));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 175; }, 2000));
+}
+
+TEST_F(MainFormTest, PickingAVolumeOpensItsRootAndAVanishedOneChangesNothing) {
+    const test::TempFolder base(fs::temp_directory_path());  // volumes under /dev are not listed
+    const fs::path point = base.path() / "stick";
+    fs::create_directory(point);
+    std::optional<test::Tmpfs> stick(std::in_place, point, "64k");
+    if (!stick->failure().empty()) {
+        GTEST_SKIP() << stick->failure();
+    }
+    test::writeFile(point / "on-the-stick.txt", "x");
+    build();  // the drives are listed when the window opens
+    auto* drive = child<QComboBox>("Drive");
+    const int stickIndex = drive->findData(QString::fromStdString(point.string()));
+    ASSERT_GE(stickIndex, 0);
+    drive->setCurrentIndex(stickIndex);
+    EXPECT_EQ(dir()->path().toStdString(), point.string());
+    ASSERT_EQ(fileList()->count(), 1);
+    EXPECT_EQ(fileList()->item(0)->text(), "on-the-stick.txt");
+
+    drive->setCurrentIndex(drive->findData("/"));
+    EXPECT_EQ(dir()->path(), "/");
+    stick.reset();  // the stick is pulled out while still listed
+    fs::remove(point);
+    drive->setCurrentIndex(stickIndex);
+    EXPECT_EQ(drive->currentIndex(), stickIndex);
+    EXPECT_EQ(dir()->path(), "/");
+}
+
+}  // namespace
+}  // namespace zavoket

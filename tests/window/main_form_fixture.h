@@ -1,0 +1,94 @@
+#pragma once
+
+#include "window/main_form.h"
+
+#include <gtest/gtest.h>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <filesystem>
+#include <future>
+
+#include "platform/temporary_names.h"
+#include "support/held_server.h"
+#include "support/scratch.h"
+#include "window/event_loop_waiter.h"
+#include "window/file_list.h"
+#include "window/folder_lists.h"
+
+namespace zavoket::test {
+
+// Every window here opens under a dark colour scheme, light text on dark grey: the texts it
+// sets must stay readable whatever the desktop's scheme.
+class MainFormTest : public ::testing::Test {
+  protected:
+    MainFormTest() : before(QApplication::palette()) {
+        QPalette dark(QColor(230, 230, 230), QColor(53, 53, 53));
+        dark.setColor(QPalette::Base, QColor(35, 35, 35));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        QApplication::setPalette(dark);
+        build();
+    }
+    ~MainFormTest() override { QApplication::setPalette(before); }
+
+    // A new window, as a user with that face would see it.
+    void build(const QString& face = {}) {
+        form.reset();
+        app.reset();
+        // Files are received under temporary names, as on a USB stick: what a user could see
+        // of them is what these tests look for.
+        ApplicationOptions services;
+        services.baseUrl = server.baseUrl();
+        services.transfer.connectTimeout = services.transfer.idleTimeout = std::chrono::seconds(2);
+        services.files.unnamedFiles = false;
+        app = std::make_unique<Application>(services, waiter);
+        MainFormOptions look;
+        look.endProgram = [this] { atTheEnding.push_back(listFolder(folder.path())); };
+        look.face = face;
+        form = std::make_unique<MainForm>(*app, look);
+        form->show();
+        dir()->setPath(QString::fromStdString(folder.str()));
+    }
+
+    template <typename T = QWidget>
+    T* child(const char* name) const {
+        T* found = form->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QString text(const char* label) const { return child<QLabel>(label)->text(); }
+    FolderList* dir() const { return child<FolderList>("Dir"); }
+    QListWidget* fileList() const { return child<QListWidget>("File"); }
+    bool shown(const char* name) const { return child(name)->isVisibleTo(form.get()); }
+    void click(const char* name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
+    // Runs action on the window's thread while the server holds the response for entry index,
+    // before it or, midBody, once half the body has had a moment to reach the file.
+    // The request comes a file early, behind the one before: the action waits until the entry
+    // is the file in transfer.
+    void during(std::size_t index, std::function<void()> action, bool midBody = false) {
+        server.hold(
+            "/" + collection.urlPath(index),
+            [=, this] {
+                QMetaObject::invokeMethod(form.get(),
+                                          [=, this] { whenInTransfer(index, action, midBody); });
+            },
+            midBody);
+    }
+    void whenInTransfer(std::size_t index, std::function<void()> action, bool midBody) {
+        const bool now = text("Label3") == QString::number(index + 1) + "/194";
+        QTimer::singleShot(
+            now ? (midBody ? 100 : 0) : 5, form.get(),
+            now ? action : [=, this] { whenInTransfer(index, action, midBody); });
+    }
+
+    const QPalette before;
+    const sample::Collection collection{sample::Profile::Small, 11};
+    HeldServer server{collection};
+    TempFolder folder;
+    std::vector<std::vector<std::string>> atTheEnding;  // the folder at each ending
+    EventLoopWaiter waiter;
+    std::unique_ptr<Application> app;
+    std::unique_ptr<MainForm> form;
+};
+
+}  // namespace zavoket::test
