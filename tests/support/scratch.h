@@ -1,6 +1,8 @@
 #pragma once
 
+#include <sched.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -21,6 +23,13 @@ using harness::ExfatStick;
 using harness::printed;
 using harness::Process;
 using TempFolder = harness::ScratchFolder;
+
+// Mounts the tests make live in a mount namespace of the test process's own, where it may make
+// one: the kernel takes them away with the process, however it ends.
+inline const bool kMountsOfOurOwn = [] {
+    return ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}();
 
 // A tmpfs of the given size ("160k"), read-only or not, mounted on a folder for as long as the
 // object lives.

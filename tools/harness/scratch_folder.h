@@ -1,8 +1,10 @@
 #pragma once
 
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -11,7 +13,8 @@ namespace zavoket::harness {
 
 // A fresh folder, removed with everything in it. By default under /dev/shm where the machine
 // lets us write there, as the disk's own speed is seldom what is measured; else under the
-// system's temporary folder.
+// system's temporary folder. Its name holds the process id: those of processes that were killed
+// before they could remove them are removed when the next one is made there.
 class ScratchFolder {
   public:
     explicit ScratchFolder(std::filesystem::path base = {}) {
@@ -19,7 +22,16 @@ class ScratchFolder {
             base = ::access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm"
                                                           : std::filesystem::temp_directory_path();
         }
-        std::string pattern = (base / "zavoket-XXXXXX").string();
+        for (const auto& entry : std::filesystem::directory_iterator(base)) {
+            const std::string name = entry.path().filename().string();
+            const long owner = name.starts_with("zavoket-") ? std::atol(name.c_str() + 8) : 0;
+            if (owner > 0 && ::kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH) {
+                std::error_code ignored;
+                std::filesystem::remove_all(entry.path(), ignored);
+            }
+        }
+        std::string pattern =
+            (base / ("zavoket-" + std::to_string(::getpid()) + "-XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("cannot create a folder under " + base.string());
         }
