@@ -149,6 +149,7 @@ TEST_P(AbortTest, StopsRightAfterThatFileOnceItHasItsName) {
 
 TEST_F(BatchRunTest, OnlyKnownStatesShowAndOnlyAnErrorAsksToStop) {
     const std::pair<std::int16_t, const char*> kShown[] = {
+        {0, "状態についての報告はありません。"},
         {1, "指定されたホスト コンピュータの IP アドレスを調べています。"},
         {13, "指定されたホスト コンピュータの IP アドレスを調べています。"},
         {12, "要求処理が完了し、すべてのデータが受信されました。"},

@@ -54,7 +54,7 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
          false,
          false},
         {"an untyped text", "", {"404 Not Found"}, false, false},
-        {"an untyped Japanese text", "", {"アクセスが拒否されました。\n"}, false, false},
+        {"an untyped Japanese text", "", {"アクセスが拒否されました（フィルタ）。\n"}, false, false},
         {"untyped markup", "", {"<!DOCTYPE html>\x01"s}, false, false},
         {"a picture of two bytes", "image/jpeg", {"\xFF\xD8"}, true, false},
         {"a web page by its type", " Text/HTML ; charset=UTF-8", {"\xFF\xD8\xFF"}, true, false},

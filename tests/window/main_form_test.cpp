@@ -211,7 +211,9 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_EQ(text("Label2"), "終了しました");
     EXPECT_EQ(child<QStatusBar>("SB")->currentMessage(),
               "要求処理が完了し、すべてのデータが受信されました。");
-    EXPECT_EQ(test::readFile(folder.path() / collection.name(193)), collection.bytes(193));
+    for (std::size_t i = 0; i < collection.size(); ++i) {  // each under its own name
+        EXPECT_EQ(test::readFile(folder.path() / collection.name(i)), collection.bytes(i)) << i;
+    }
     // The list follows a moment after the last file.
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 194; }, 2000));
     EXPECT_FALSE(shown("Image3"));
