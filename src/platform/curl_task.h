@@ -33,10 +33,11 @@ struct CurlTaskContext {
     [[nodiscard]] virtual std::string proxyFor(const std::string& url) = 0;
 
     CurlTransferOptions options;
-    std::unique_ptr<CURLM, CurlMultiDeleter> multi;
     std::atomic<bool> cancelled{false};
-    // A connection can close after the task that opened it has gone, with the cache.
+    // A connection can close after the task that opened it has gone, with the cache: even as
+    // the multi handle goes, which is why this is made first.
     std::map<curl_socket_t, CurlTask*> sockets;
+    std::unique_ptr<CURLM, CurlMultiDeleter> multi;
 };
 
 // One fetch: its own easy handle, its URL, its sink, the flags its libcurl callbacks set, and

@@ -86,6 +86,7 @@ class MainFormTest : public ::testing::Test {
     HeldServer server{collection};
     TempFolder folder;
     std::vector<std::vector<std::string>> atTheEnding;  // the folder at each ending
+    std::function<void(int)> retry;                     // a check that waits for events
     EventLoopWaiter waiter;
     std::unique_ptr<Application> app;
     std::unique_ptr<MainForm> form;
