@@ -202,21 +202,41 @@ struct AnswerCase {
 
 class AnswerTest : public BatchRunTest, public ::testing::WithParamInterface<AnswerCase> {};
 
+// What school networks send for file 2 (a picture with an old copy that is not one) and file 3
+// (a clip): both saved whole all the same, both refused, or the connection breaks at file 2.
+using M = sample::Misbehaviour;
 // clang-format off
+AnswerCase kept(const char* name, M answer) {
+    return {name, answer, {2, 3}, "194/194", "終了しました（失敗 1 件）", "保存できなかったファイル: 1202-A.jpg", 194};
+}
+AnswerCase refused(const char* name, M answer) {
+    return {name, answer, {2, 3}, "194/194", "終了しました（失敗 3 件）",
+            "保存できなかったファイル: 1102-2-A.jpg, 1103-1.mpg, 1202-A.jpg", 193};
+}
+AnswerCase breaks(const char* name, M answer) { return {name, answer, {2, 3}, "3/194", kAborted, kErrorText, 4}; }
+
 INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
-    AnswerCase{"ErrorPages", sample::Misbehaviour::NotFound, {2, 6}, "194/194", "終了しました（失敗 3 件）",
+    AnswerCase{"ErrorPages", M::NotFound, {2, 6}, "194/194", "終了しました（失敗 3 件）",
                "保存できなかったファイル: 1102-2-A.jpg, 1202-A.jpg, 1301-1-A.jpg", 193},
-    AnswerCase{"EveryClipMissing", sample::Misbehaviour::ServerError, {}, "194/194", "終了しました（失敗 124 件）",
+    AnswerCase{"EveryClipMissing", M::ServerError, {}, "194/194", "終了しました（失敗 124 件）",
                "保存できなかったファイル: 1103-1.mpg, 1202-A.jpg, 1302-1-A.mpg, 1302-2-A.mpg, 1302-3-A.mpg ほか 119 件", 71},
-    AnswerCase{"ABrokenConnection", sample::Misbehaviour::CutChunks, {10}, "11/194", kAborted, kErrorText, 10},
-    AnswerCase{"NoServer", sample::Misbehaviour::None, {}, "1/194", kAborted, kErrorText, 2},
-    AnswerCase{"AnUpToDateFolder", sample::Misbehaviour::None, {}, "194/194", "終了しました（失敗 1 件）",
+    AnswerCase{"NoServer", M::None, {}, "1/194", kAborted, kErrorText, 2},
+    AnswerCase{"AnUpToDateFolder", M::None, {}, "194/194", "終了しました（失敗 1 件）",
                "保存できなかったファイル: 1202-A.jpg", 194, Before::FirstBatch},
-    AnswerCase{"FilesChangedOnTheServer", sample::Misbehaviour::Changed, {7, 150}, "194/194", "終了しました（失敗 1 件）",
+    AnswerCase{"FilesChangedOnTheServer", M::Changed, {7, 150}, "194/194", "終了しました（失敗 1 件）",
                "保存できなかったファイル: 1202-A.jpg", 194, Before::FirstBatch},
-    AnswerCase{"AReadOnlyFolder", sample::Misbehaviour::None, {}, "194/194", "終了しました（失敗 194 件）",
+    AnswerCase{"AReadOnlyFolder", M::None, {}, "194/194", "終了しました（失敗 194 件）",
                "保存できなかったファイル: 1101-A.jpg, 1102-1-A.jpg, 1102-2-A.jpg, 1103-1.mpg, 1201-A.jpg ほか 189 件", 3,
-               Before::ReadOnly}),
+               Before::ReadOnly},
+    AnswerCase{"APictureThatIsAGif", M::NotAJpeg, {2, 3}, "194/194", "終了しました（失敗 2 件）",
+               "保存できなかったファイル: 1102-2-A.jpg, 1202-A.jpg", 194},
+    kept("ARedirectToTheFile", M::RedirectToFile), kept("ASlowDrip", M::SlowDrip), kept("UnaskedGzip", M::Gzip),
+    refused("ARedirectToNothing", M::RedirectToNothing), refused("NoContent", M::NoContent),
+    refused("ACaptivePortal", M::Portal), refused("TheFileAsAWebPage", M::WebPage), refused("AnEmptyOk", M::EmptyOk),
+    refused("AWebPage", M::Markup), refused("TextAfterABlankLine", M::TextBody),
+    refused("EndlessErrorPages", M::EndlessError), refused("NotModifiedUnasked", M::NotModified),
+    breaks("ALengthNeverReached", M::LongerLengthThenClose), breaks("CutChunks", M::CutChunks),
+    breaks("GoneSilent", M::Silence)),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -236,7 +256,7 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
                          response);
         return true;
     };
-    if (answer.answer == sample::Misbehaviour::None && answer.before == Before::Nothing) {
+    if (answer.answer == M::None && answer.before == Before::Nothing) {
         harness::LocalServer gone(collection);
         view.turl = gone.baseUrl();  // where nothing listens any more
     }
@@ -269,8 +289,8 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     EXPECT_EQ(view.label11Visible, answer.label2 == kAborted);
     EXPECT_EQ(listFolder(folder.path()).size(), answer.saved);
     if (answer.label2 != kAborted && answer.before != Before::ReadOnly) {
-        EXPECT_EQ(server.connectionCount(), 2u)
-            << "the file behind the one in transfer has its own";
+        // The file behind the one in transfer may have its own, where no answer broke one.
+        EXPECT_TRUE(answer.files.size() == 2 || server.connectionCount() <= 2);
         // Requests go in catalogue order, which is not name order: these places must stay.
         // clang-format off
         const std::map<std::size_t, std::string> kPlaces = {
@@ -278,7 +298,8 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
             {114, "/1715/1715-1.mpg"}, {116, "/1714/1714-1.mpg"}, {160, "/4202/4202-1-1.mpg"}, {193, "/5104/5104-2.mpg"}};
         // clang-format on
         // Two files are under way at a time: one may overtake the other by a step.
-        const auto paths = server.paths();
+        auto paths = server.paths();
+        std::erase_if(paths, [this](const auto& path) { return collection.find(path) < 0; });
         for (const auto& [index, path] : kPlaces) {
             const auto near = paths.begin() + static_cast<std::ptrdiff_t>(index);
             EXPECT_TRUE(std::find(near - (index > 0), near + 1 + (index < 193), path) !=
@@ -286,8 +307,12 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
                 << path;
         }
     }
-    EXPECT_TRUE(holdsServedBytes(2) ||
-                test::readText(fileOf(2)) == "good copy from an earlier batch");
+    // Whatever stands under a catalogue name is the file as served, or the copy from before.
+    for (std::size_t i = 0; i < Catalogue::kSize; ++i) {
+        EXPECT_TRUE(i == 5 || !fs::exists(fileOf(i)) || holdsServedBytes(i) ||
+                    (i == 2 && test::readText(fileOf(2)) == "good copy from an earlier batch"))
+            << i;
+    }
     EXPECT_TRUE(answer.before != Before::ReadOnly || server.paths().empty())
         << "a folder that cannot take files is not worth a request";
     // Only the files changed on the server, and a copy that cannot be the file, come again;

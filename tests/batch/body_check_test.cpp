@@ -33,6 +33,7 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         bool picture;
         bool kept;
     } kRows[] = {
+        // clang-format off
         {"a picture in pieces", "image/jpeg", {"\xFF", "\xD8", "\xFF\xE0rest"}, true, true},
         {"a clip with markup later on", "video/mpeg", {"G@\x11", "<later"}, false, true},
         {"a clip of two bytes", "", {"\x00\x01"s}, false, true},
@@ -40,31 +41,13 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         {"a clip that starts like markup", "", {"<\x01\xFF"s}, false, true},
         {"a program stream", "video/mpeg", {"\x00\x00\x01\xBA"s}, false, true},
         {"a transport stream", "video/mp2t", {"G@\x11\x10"}, false, true},
-        {"an MP4 clip",
-         "",
-         {"\x00\x00\x00\x18"
-          "ftypmp42"s},
-         false,
-         true},
+        {"an MP4 clip", "", {"\x00\x00\x00\x18" "ftypmp42"s}, false, true},
         {"a picture with EXIF", "image/jpeg", {"\xFF\xD8\xFF\xE1", "Exif"}, true, true},
-        {"a clip with bytes no UTF-8 has",
-         "",
-         {"\xF8\x80\x80\x80"
-          "abc"s},
-         false,
-         true},
+        {"a clip with bytes no UTF-8 has", "", {"\xF8\x80\x80\x80" "abc"s}, false, true},
         {"a web filter's text", "text/plain", {"\x00\x00\x01\xBA"s}, false, false},
-        {"an error in JSON",
-         "application/json ; charset=utf-8",
-         {"\x00\x00\x01\xBA"s},
-         false,
-         false},
+        {"an error in JSON", "application/json ; charset=utf-8", {"\x00\x00\x01\xBA"s}, false, false},
         {"an untyped text", "", {"404 Not Found"}, false, false},
-        {"an untyped Japanese text",
-         "",
-         {"アクセスが拒否されました（フィルタ）。\n"},
-         false,
-         false},
+        {"an untyped Japanese text", "", {"アクセスが拒否されました（フィルタ）。\n"}, false, false},
         {"untyped markup", "", {"<!DOCTYPE html>\x01"s}, false, false},
         {"a picture of two bytes", "image/jpeg", {"\xFF\xD8"}, true, false},
         {"a web page by its type", " Text/HTML ; charset=UTF-8", {"\xFF\xD8\xFF"}, true, false},
@@ -72,6 +55,7 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         {"text after a blank line", "video/mpeg", {"\r\n<html>"}, false, false},
         {"a GIF as a picture", "image/jpeg", {"GIF89a"}, true, false},
         {"a redirect's body", "image/jpeg", {"<h", "", "\xFF\xD8\xFF\xDB"}, true, true},
+        // clang-format on
     };
     for (const auto& row : kRows) {
         MemoryFile file;
