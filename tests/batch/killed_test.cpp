@@ -3,8 +3,8 @@
 
 #include <filesystem>
 #include <future>
-#include <optional>
 #include <map>
+#include <optional>
 #include <set>
 #include <thread>
 

@@ -22,15 +22,17 @@ for i in $(seq 200); do
 done; echo $f $c; kill $window $wm)";
 
 TEST(WindowManagerTest, TheWindowIsCentredWithItsFrameAndTitleBar) {
-    if (test::printed("for p in xvfb-run xauth openbox xprop xwininfo; do command -v $p; done | wc -l") != "5\n") {
+    if (test::printed(
+            "for p in xvfb-run xauth openbox xprop xwininfo; do command -v $p; done | wc -l") !=
+        "5\n") {
         GTEST_SKIP() << "needs xvfb, xauth, openbox and x11-utils";
     }
     test::TempFolder folder;
     test::writeFile(folder.path() / "measure", kMeasure);
     int l = 0, r = 0, t = 0, b = 0, x = 0, y = 0;
-    const std::string shown =
-        test::printed("cd " + folder.str() + " && xvfb-run -a -s '-screen 0 1024x768x24' sh measure " +
-                      ZAVOKET_PROGRAM + " 2>/dev/null");
+    const std::string shown = test::printed(
+        "cd " + folder.str() + " && xvfb-run -a -s '-screen 0 1024x768x24' sh measure " +
+        ZAVOKET_PROGRAM + " 2>/dev/null");
     ASSERT_EQ(std::sscanf(shown.c_str(), "%d %d %d %d %d %d", &l, &r, &t, &b, &x, &y), 6)
         << "the window did not appear framed: " << shown;
     EXPECT_GT(t, 0) << "openbox gives a title bar";
