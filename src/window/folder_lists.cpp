@@ -1,10 +1,16 @@
 #include "window/folder_lists.h"
 
+#include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalBlocker>
 #include <QStorageInfo>
 
+// GLib's words clash with Qt's signals keyword.
+#undef signals
+#include <gio/gunixmounts.h>
+#define signals Q_SIGNALS
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -12,24 +18,42 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace zavoket {
 namespace {
 
-// Kernel and runtime file systems are no place for a collection of files.
-bool isRealVolume(const QStorageInfo& volume) {
-    static const QStringList kPseudo = {
-        "proc",       "sysfs",    "devtmpfs",   "devpts",  "cgroup",      "cgroup2",
-        "securityfs", "pstore",   "debugfs",    "tracefs", "mqueue",      "hugetlbfs",
-        "fusectl",    "configfs", "bpf",        "autofs",  "binfmt_misc", "efivarfs",
-        "nsfs",       "ramfs",    "rpc_pipefs", "nfsd"};
-    const QString root = volume.rootPath();
-    const bool systemPlace = root.startsWith("/proc") || root.startsWith("/sys") ||
-                             root.startsWith("/dev") ||
-                             (root.startsWith("/run") && !root.startsWith("/run/media"));
-    return volume.isValid() && !systemPlace &&
-           !kPseudo.contains(QString::fromUtf8(volume.fileSystemType()));
+// What the desktop's file manager shows: GLib decides that for GNOME's (removable media under
+// /media and /run/media, mounts in the home folder), never a kernel file system, a read-only
+// image, /boot or tmpfs. Besides those, the root, the home folder's volume and network shares.
+// A place mounted twice (a bind mount) is listed once.
+QList<QStorageInfo> shownVolumes() {
+    static const QByteArrayList kShares = {"nfs", "nfs4", "cifs", "smb3", "fuse.sshfs"};
+    QStringList points = {"/", QStorageInfo(QDir::homePath()).rootPath()};
+    GList* mounts = g_unix_mounts_get(nullptr);
+    for (GList* item = mounts; item != nullptr; item = item->next) {
+        auto* mount = static_cast<GUnixMountEntry*>(item->data);
+        const char* root = g_unix_mount_get_root_path(mount);
+        if ((root == nullptr || std::strcmp(root, "/") == 0) &&
+            (g_unix_mount_guess_should_display(mount) ||
+             kShares.contains(g_unix_mount_get_fs_type(mount)))) {
+            points.append(QFile::decodeName(g_unix_mount_get_mount_path(mount)));
+        }
+        g_unix_mount_free(mount);
+    }
+    g_list_free(mounts);
+    QList<QStorageInfo> volumes;
+    QByteArrayList devices;
+    for (const QString& point : points) {
+        const QStorageInfo volume(point);
+        if (volume.isValid() && volume.rootPath() == point && !devices.contains(volume.device())) {
+            devices.append(volume.device());
+            volumes.append(volume);
+        }
+    }
+    return volumes;
 }
 
 QString volumeLabel(const QStorageInfo& volume) {
@@ -43,12 +67,12 @@ QString volumeLabel(const QStorageInfo& volume) {
 }  // namespace
 
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
-    auto volumes = QStorageInfo::mountedVolumes();
+    auto volumes = shownVolumes();
     std::sort(volumes.begin(), volumes.end(), [](const QStorageInfo& a, const QStorageInfo& b) {
         return a.rootPath() < b.rootPath();
     });
     for (const auto& volume : volumes) {
-        if (isRealVolume(volume) && findData(volume.rootPath()) < 0) {
+        if (findData(volume.rootPath()) < 0) {
             addItem(volumeLabel(volume), volume.rootPath());
         }
     }
@@ -79,8 +103,35 @@ FolderList::FolderList(QWidget* parent, QIcon openIcon, QIcon closedIcon)
     // A flat list that only looks like a tree: nothing here folds or unfolds.
     setStyleSheet("QTreeView::branch { image: none; border-image: none; }");
     setIconSize(QSize(16, 16));
+    auto* make = new QAction("新しいフォルダ", this);
+    make->setShortcut(Qt::Key_F7);
+    make->setShortcutContext(Qt::WidgetShortcut);
+    addAction(make);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(make, &QAction::triggered, this, &FolderList::newFolderAsked);
     connect(this, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item) { setPath(item->data(0, Qt::UserRole).toByteArray()); });
+}
+
+void FolderList::makeFolder(const QString& name) {
+    if (name.isEmpty() || name.contains('/') || name == "." || name == "..") {
+        emit folderNotMade("「" + name + "」はフォルダの名前にできません。");
+        return;
+    }
+    const QByteArray made = path_ + (path_.endsWith('/') ? "" : "/") + QFile::encodeName(name);
+    maker_.post([this, made] {
+        const int error = ::mkdir(made.constData(), 0777) == 0 ? 0 : errno;
+        QMetaObject::invokeMethod(
+            this,
+            [this, made, error] {
+                if (error != 0) {
+                    emit folderNotMade(QString::fromLocal8Bit(std::strerror(error)));
+                } else if (!setPath(made)) {
+                    emit folderNotMade("作ったフォルダを開けません。");
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 bool FolderList::setPath(const QString& path) {

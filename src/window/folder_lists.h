@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTreeWidget>
 
+#include "batch/worker.h"
+
 namespace zavoket {
 
 // The mounted volumes a destination can be on: real file systems, by name and mount point.
@@ -24,7 +26,7 @@ class DriveList final : public QComboBox {
 
 // The folder list in the classic style: the open folder's path from the root down, then the
 // open folder's subfolders. Opening an item (double-click or Enter) makes it the open folder;
-// highlighting one does not.
+// highlighting one does not. 新しいフォルダ (its context menu, or F7) asks for a new subfolder.
 class FolderList final : public QTreeWidget {
     Q_OBJECT
   public:
@@ -37,13 +39,20 @@ class FolderList final : public QTreeWidget {
     bool setPath(const QByteArray& path);
     bool setPath(const QString& path);
 
+    // Makes the subfolder name in the open folder on a thread of its own (the disk may be a
+    // stick that stops answering), then opens it; folderNotMade says why it could not be.
+    void makeFolder(const QString& name);
+
   signals:
     void pathChanged();
+    void newFolderAsked();
+    void folderNotMade(const QString& reason);
 
   private:
     QByteArray path_;
     QIcon openIcon_;
     QIcon closedIcon_;
+    Worker maker_;  // last: it ends before what it reports to
 };
 
 }  // namespace zavoket

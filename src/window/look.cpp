@@ -1,10 +1,17 @@
 #include "window/look.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QFontMetrics>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOption>
 
 #include <algorithm>
+#include <cmath>
 
 namespace zavoket {
 
@@ -99,7 +106,14 @@ void transparentWhite(QLabel* label, const QFont& font) {
 QLabel* makeImage(QWidget* parent, const char* name, const QString& icon, QRect geometry,
                   const QString& shows) {
     auto* image = makeLabel(parent, name, QString(), geometry);
-    image->setPixmap(QPixmap(icon));  // the 32 x 32 image, the first in the file
+    QPixmap art(icon);  // the 32 x 32 image, the first in the file
+    // Pixel art by whole pixels on a dense screen, not smoothed into a blur.
+    const int scale = static_cast<int>(std::ceil(parent->devicePixelRatioF()));
+    if (scale > 1) {
+        art = art.scaled(art.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        art.setDevicePixelRatio(scale);
+    }
+    image->setPixmap(art);
     image->setAccessibleName(shows);
     return image;
 }
@@ -122,7 +136,67 @@ QPalette classicPalette() {
     palette.setColor(QPalette::Mid, QColor(160, 160, 160));
     palette.setColor(QPalette::Dark, QColor(128, 128, 128));
     palette.setColor(QPalette::Shadow, QColor(64, 64, 64));
+    // A scheme's own highlight (a high-contrast yellow) would vanish on the light grey.
+    palette.setColor(QPalette::Highlight, QColor(0, 70, 150));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
     return palette;
+}
+
+namespace {
+
+class ClassicStyle final : public QProxyStyle {
+  public:
+    ClassicStyle() : QProxyStyle(QStyleFactory::create("Fusion")) {}
+
+    // Room in the lists' frames for the focus frame.
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        return metric == PM_DefaultFrameWidth ? 2
+                                              : QProxyStyle::pixelMetric(metric, option, widget);
+    }
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        if (element == CE_PushButton ? (option->state & State_HasFocus) != 0
+                                     : element == CE_ShapedFrame && widget && widget->hasFocus()) {
+            drawFocusFrame(option, painter);
+        }
+    }
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if (control == CC_ComboBox && (option->state & State_HasFocus) != 0) {
+            drawFocusFrame(option, painter);
+        }
+    }
+
+  private:
+    // Whether the focus came by the keyboard or the mouse.
+    static void drawFocusFrame(const QStyleOption* option, QPainter* painter) {
+        painter->save();
+        painter->setPen(QPen(option->palette.color(QPalette::Highlight), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(option->rect).adjusted(1, 1, -1, -1));
+        painter->restore();
+    }
+};
+
+}  // namespace
+
+void useClassicStyle(QWidget* root) {
+    // One for the program, owned by the application: it must outlive every widget drawn with it.
+    static QStyle* const style = [] {
+        auto* classic = new ClassicStyle;
+        classic->setParent(QCoreApplication::instance());
+        return classic;
+    }();
+    for (auto* combo : root->findChildren<QComboBox*>()) {
+        (void)combo->view();  // its pop-up, made now so that it is styled too
+    }
+    root->setStyle(style);
+    for (auto* widget : root->findChildren<QWidget*>()) {
+        widget->setStyle(style);
+    }
 }
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {

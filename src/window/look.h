@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRect>
 #include <QStringList>
+#include <QWidget>
 
 namespace zavoket {
 
@@ -39,5 +40,10 @@ void transparentWhite(QLabel* label, const QFont& font);
 // The classic look on any desktop: every text colour goes with the background colour the
 // window sets, so a dark theme cannot put light text on the window's light grey.
 [[nodiscard]] QPalette classicPalette();
+
+// Draws root and every widget in it with one style whatever the desktop's, so that the palette
+// above and the style agree (a dark style paints its own dark buttons), with a focus frame of
+// two pixels on buttons and lists that shows under any colour scheme.
+void useClassicStyle(QWidget* root);
 
 }  // namespace zavoket

@@ -2,7 +2,9 @@
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QInputDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <utility>
 
+#include "window/accessible.h"
 #include "window/file_list.h"
 #include "window/folder_lists.h"
 #include "window/look.h"
@@ -29,12 +32,16 @@ const char* const kAbortNote =
 }  // namespace
 
 MainForm::MainForm(Application& app, MainFormOptions options, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
+    // Customised: the hints given and no others, so no title bar (Qt's own under Wayland too)
+    // offers to maximise a window of fixed size.
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       app_(app),
       options_(std::move(options)) {
+    installAccessibleViews();
     buildControls();
+    useClassicStyle(this);
     connectControls();
     app_.batch().setView(*this);
     centre(*this);
@@ -102,7 +109,8 @@ void MainForm::buildControls() {
     label3_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     withBorder(label3_);
     fitFont(label3_, label3_->contentsRect().height(), {"194/194"});
-    label3_->setAccessibleName("進行状況 0/194");
+    tellAsProgress(label3_);
+    label3_->setAccessibleName("進行状況");
     label3_->setAccessibleDescription("ダウンロードを始めたファイルの数と全体の数");
 
     // The three band lines overlap: each has the height up to the next line's top.
@@ -110,6 +118,7 @@ void MainForm::buildControls() {
     auto* label4 = makeLabel(this, "Label4", "「Velumio」\r\n", fromTwips(360, 480, 9495, 495));
     auto* label6 =
         makeLabel(this, "Label6", "画像ファイルダウンロードツール", fromTwips(360, 840, 9495, 255));
+    label4->setAccessibleName(label4->text().trimmed());
     asBand(label5, gothic(proportional, 12));
     asBand(label4, gothic(proportional, 18));
     asBand(label6, gothic(proportional, 12));
@@ -180,7 +189,9 @@ void MainForm::buildControls() {
     sb_->setObjectName("SB");
     sb_->setSizeGripEnabled(false);
     sb_->setGeometry(fromTwips(0, 5205, 10170, 375));
+    // Named by its message, so that a screen reader has it; what it is, in the description.
     sb_->setAccessibleName("接続の状態");
+    sb_->setAccessibleDescription("接続の状態");
 
     timer1_ = new QTimer(this);
     timer1_->setObjectName("Timer1");
@@ -206,6 +217,13 @@ void MainForm::connectControls() {
     connect(cClose_, &QPushButton::clicked, this, [this] { closeNow(); });
     connect(drive_, &DriveList::driveChanged, this, [this] { onDriveChanged(); });
     connect(dir_, &FolderList::pathChanged, this, [this] { file_->setPath(dir_->path()); });
+    connect(dir_, &FolderList::newFolderAsked, this, [this] { askForNewFolder(); });
+    connect(dir_, &FolderList::folderNotMade, this, [this](const QString& reason) {
+        QMessageBox box(QMessageBox::Warning, "新しいフォルダ",
+                        "フォルダを作れませんでした。\n" + reason, QMessageBox::Ok, this);
+        useClassicStyle(&box);
+        box.exec();
+    });
     connect(timer1_, &QTimer::timeout, this, [this] { animationTick(*this); });
 }
 
@@ -213,6 +231,18 @@ void MainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!std::exchange(watchedForFrame_, true)) {
         centreOnceFramed(*this);
+    }
+}
+
+void MainForm::askForNewFolder() {
+    QInputDialog ask(this);
+    ask.setObjectName("NewFolder");
+    ask.setWindowTitle("新しいフォルダ");
+    ask.setLabelText("「" + QFile::decodeName(dir_->path()) + "」に作るフォルダの名前:");
+    ask.setTextValue("新しいフォルダ");
+    useClassicStyle(&ask);
+    if (ask.exec() == QDialog::Accepted) {
+        dir_->makeFolder(ask.textValue().trimmed());
     }
 }
 
@@ -246,7 +276,7 @@ void MainForm::setLabel2Caption(const std::string& text) {
 }
 void MainForm::setLabel3Caption(const std::string& text) {
     label3_->setText(QString::fromStdString(text));
-    label3_->setAccessibleName("進行状況 " + label3_->text());
+    progressChanged(label3_);
 }
 void MainForm::showLabel11() {
     label11_->show();
@@ -265,7 +295,12 @@ void MainForm::setTimer1Enabled(bool enabled) {
 }
 
 void MainForm::setSbText(const std::string& text) {
-    sb_->showMessage(QString::fromStdString(text));
+    // The same state comes again and again while a file arrives: a screen reader hears changes.
+    const QString message = QString::fromStdString(text);
+    if (message != sb_->currentMessage()) {
+        sb_->showMessage(message);
+        sb_->setAccessibleName(message.isEmpty() ? "接続の状態" : message);
+    }
 }
 std::string MainForm::turlText() const {
     return tUrl_->text().toStdString();

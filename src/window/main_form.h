@@ -44,6 +44,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     void connectControls();
     void closeNow();
     void onDriveChanged();
+    void askForNewFolder();
 
     // BatchView
     void setLabel2Caption(const std::string& text) override;

@@ -60,6 +60,11 @@ class MainFormTest : public ::testing::Test {
     FolderList* dir() const { return child<FolderList>("Dir"); }
     QListWidget* fileList() const { return child<QListWidget>("File"); }
     bool shown(const char* name) const { return child(name)->isVisibleTo(form.get()); }
+    // "N/194" as a screen reader has it: its value and its maximum.
+    std::pair<int, int> progress() const {
+        auto* value = QAccessible::queryAccessibleInterface(child("Label3"))->valueInterface();
+        return {value->currentValue().toInt(), value->maximumValue().toInt()};
+    }
     void click(const char* name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
     // Runs action on the window's thread while the server holds the response for entry index,
     // before it or, midBody, once half the body has had a moment to reach the file.

@@ -12,7 +12,8 @@ namespace zavoket::harness {
 
 namespace fs = std::filesystem;
 
-ExfatStick::ExfatStick(int megabytes) {
+ExfatStick::ExfatStick(int megabytes, const fs::path& base)
+    : scratch_((fs::create_directories(base), base)) {
     fs::create_directory(path());
     const std::string image = (scratch_.path() / "stick.img").string();
     if (::geteuid() != 0) {

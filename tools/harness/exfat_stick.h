@@ -12,10 +12,11 @@ namespace zavoket::harness {
 // An exFAT file system, as on a USB stick or an SD card, made on a loop device in a fresh
 // folder and mounted through FUSE for as long as the object lives. It needs root, /dev/fuse,
 // loop devices, exfatprogs and exfat-fuse; where any is missing, failure() says why and
-// nothing is mounted.
+// nothing is mounted. The fresh folder is made under base (/media: where removable media go).
 class ExfatStick {
   public:
-    explicit ExfatStick(int megabytes = 64);
+    explicit ExfatStick(int megabytes = 64,
+                        const std::filesystem::path& base = std::filesystem::temp_directory_path());
     ~ExfatStick();
     ExfatStick(const ExfatStick&) = delete;
     ExfatStick& operator=(const ExfatStick&) = delete;
@@ -29,7 +30,7 @@ class ExfatStick {
     void thaw();
 
   private:
-    ScratchFolder scratch_{std::filesystem::temp_directory_path()};
+    ScratchFolder scratch_;
     std::string loop_;
     std::unique_ptr<Process> daemon_;
     bool mounted_ = false;
