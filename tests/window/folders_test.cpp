@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -118,6 +119,9 @@ TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
 }
 
 TEST_F(MainFormTest, TheDrivesAreTheDesktopsAndPickingOneOpensItsRoot) {
+    if (::access("/media", W_OK) != 0) {
+        GTEST_SKIP() << "no USB stick to list: /media cannot be written here";
+    }
     std::optional<test::ExfatStick> stick(std::in_place, 64, "/media");  // where sticks go
     if (!stick->failure().empty()) {
         GTEST_SKIP() << "no USB stick to list: " << stick->failure();
