@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/memory_file.h"
+
 #include <string>
 #include <vector>
 
@@ -9,21 +11,6 @@ namespace zavoket {
 namespace {
 
 using namespace std::string_literals;
-
-// Collects what the check lets through.
-struct MemoryFile final : IncomingFile {
-    Probe probe() override { return standing; }
-    void setModified(std::int64_t) override {}
-    void toBeNamed() override {}
-    bool restart(std::string_view) override { return bytes.clear(), true; }
-    bool append(std::span<const char> data) override {
-        return bytes.append(data.data(), data.size()), true;
-    }
-    bool complete() override { return true; }
-    std::error_code commit(const std::string&) override { return {}; }
-    std::string bytes;
-    Probe standing;
-};
 
 TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
     const struct {
@@ -58,7 +45,7 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         // clang-format on
     };
     for (const auto& row : kRows) {
-        MemoryFile file;
+        test::MemoryFile file;
         CatalogueBodyCheck check(file, row.picture);
         bool taken = check.restart(row.type);
         std::string expected;
@@ -82,7 +69,7 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         {{false, {}}, false, {false, {}}},
     };
     for (const auto& row : kPlans) {
-        MemoryFile file;
+        test::MemoryFile file;
         file.standing = row.standing;
         const BodyPlan plan = CatalogueBodyCheck(file, row.picture).plan();
         EXPECT_EQ(plan.possible, row.plan.possible);

@@ -13,6 +13,7 @@
 #include "platform/temporary_names.h"
 #include "sample_server.h"
 #include "support/held_server.h"
+#include "support/memory_file.h"
 #include "support/scratch.h"
 
 namespace zavoket {
@@ -28,22 +29,6 @@ const sample::Collection& collection() {
     static const sample::Collection c(sample::Profile::Small, 3);
     return c;
 }
-
-// Keeps a body in memory, or refuses it as a full disk would.
-struct MemorySink final : BodySink {
-    BodyPlan plan() override { return {true, since}; }
-    void setModified(std::int64_t seconds) override { modified = seconds; }
-    bool restart(std::string_view) override { return bytes.clear(), true; }
-    bool append(std::span<const char> data) override {
-        return bytes.insert(bytes.end(), data.begin(), data.end()), !full;
-    }
-    bool complete() override { return completed = true; }
-    bool full = false;
-    bool completed = false;
-    std::vector<char> bytes;
-    std::optional<std::int64_t> since;
-    std::optional<std::int64_t> modified;
-};
 
 std::atomic<std::size_t> endlessBytesSent{0};
 std::atomic<bool> silenceOver{false};
@@ -203,7 +188,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     }
     States states;
     auto record = [&states](ConnectionState s) { states.push_back(static_cast<std::int16_t>(s)); };
-    MemorySink sink;
+    test::MemoryFile sink;
     sink.full = fetch.sinkFull;
     sink.since = fetch.since;
     endlessBytesSent = 0;
@@ -236,7 +221,8 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
               fetch.outcome == FetchOutcome::TransportError);
     EXPECT_EQ(sink.completed, fetch.outcome == FetchOutcome::Received);
     if (fetch.file >= 0) {
-        EXPECT_EQ(sink.bytes, collection().bytes(static_cast<std::size_t>(fetch.file)));
+        const auto bytes = collection().bytes(static_cast<std::size_t>(fetch.file));
+        EXPECT_EQ(sink.bytes, std::string(bytes.begin(), bytes.end()));
     }
     EXPECT_TRUE(fetch.file != -2 || sink.bytes.empty());
     EXPECT_EQ(result.proxyRefused, fetch.proxy && (fetch.status == 403 || fetch.status == 407));
@@ -250,7 +236,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     EXPECT_LT(endlessBytesSent, std::size_t{16} << 20) << "an endless answer was read on";
     // The next request of the batch still goes through.
     states.clear();
-    MemorySink next;
+    test::MemoryFile next;
     EXPECT_EQ(transfer.fetch(server.baseUrl() + "1101/1101-A.jpg", record, next).outcome,
               fetch.maxBody > 0 ? FetchOutcome::Refused : FetchOutcome::Received);
     EXPECT_TRUE(fetch.next.empty() || states == fetch.next) << ::testing::PrintToString(states);
