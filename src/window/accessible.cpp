@@ -66,8 +66,12 @@ QAccessibleInterface* viewFor(const QString& className, QObject* object) {
     if (className == "zavoket::MainForm") {
         return new FormView(widget);
     }
-    if (qobject_cast<QLabel*>(widget) && widget->property("accessibleRole") == "progress") {
+    const QVariant role = widget->property("accessibleRole");
+    if (qobject_cast<QLabel*>(widget) && role == "progress") {
         return new ProgressView(widget);
+    }
+    if (qobject_cast<QLabel*>(widget) && role == "notification") {
+        return new QAccessibleWidget(widget, QAccessible::Notification);
     }
     return nullptr;
 }
@@ -79,11 +83,23 @@ void installAccessibleViews() {
     (void)installed;
 }
 
-void tellAsProgress(QLabel* label) {
-    label->setProperty("accessibleRole", "progress");
+namespace {
+
+void tellAs(QLabel* label, const char* role) {
+    label->setProperty("accessibleRole", role);
     // Qt made the label's view when it was given its first text: made again, through ours.
     QAccessible::deleteAccessibleInterface(
         QAccessible::uniqueId(QAccessible::queryAccessibleInterface(label)));
+}
+
+}  // namespace
+
+void tellAsProgress(QLabel* label) {
+    tellAs(label, "progress");
+}
+
+void tellAsNotification(QLabel* label) {
+    tellAs(label, "notification");
 }
 
 void progressChanged(QLabel* label) {

@@ -11,6 +11,8 @@ void installAccessibleViews();
 
 // The label ("N/194") is told as a progress bar with its value, of as many as the catalogue has.
 void tellAsProgress(QLabel* label);
+// The label is told as a notification: shown, a screen reader says its text at once.
+void tellAsNotification(QLabel* label);
 
 // The label's value changed: a screen reader that follows it says the new one.
 void progressChanged(QLabel* label);

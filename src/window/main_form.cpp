@@ -193,6 +193,11 @@ void MainForm::buildControls() {
     sb_->setAccessibleName("接続の状態");
     sb_->setAccessibleDescription("接続の状態");
 
+    // Says the ending of a batch to a screen reader at once, wherever the user is; not drawn.
+    announcement_ = makeLabel(this, "Announcement", QString(), QRect());
+    tellAsNotification(announcement_);
+    announcement_->hide();
+
     timer1_ = new QTimer(this);
     timer1_->setObjectName("Timer1");
     timer1_->setInterval(200);
@@ -273,6 +278,16 @@ void MainForm::closeEvent(QCloseEvent* event) {
 void MainForm::setLabel2Caption(const std::string& text) {
     label2_->setText(QString::fromStdString(text));
     label2_->setAccessibleName("現在の処理 " + label2_->text());
+    if (text == kActivityAborted || text.starts_with(kActivityFinished)) {
+        // Once the status bar has the files that failed, which comes right after.
+        QTimer::singleShot(0, this, [this, activity = label2_->text()] {
+            const QString ending = activity + "。" + sb_->currentMessage();
+            announcement_->hide();
+            announcement_->setText(ending);
+            announcement_->setAccessibleName(ending);
+            announcement_->show();
+        });
+    }
 }
 void MainForm::setLabel3Caption(const std::string& text) {
     label3_->setText(QString::fromStdString(text));

@@ -86,6 +86,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     QLabel* label2_ = nullptr;
     QLabel* label3_ = nullptr;
     QLabel* label11_ = nullptr;
+    QLabel* announcement_ = nullptr;
 };
 
 }  // namespace zavoket

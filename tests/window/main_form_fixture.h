@@ -60,6 +60,13 @@ class MainFormTest : public ::testing::Test {
     FolderList* dir() const { return child<FolderList>("Dir"); }
     QListWidget* fileList() const { return child<QListWidget>("File"); }
     bool shown(const char* name) const { return child(name)->isVisibleTo(form.get()); }
+    // What a screen reader was last told of its own accord, as a notification.
+    QString said() const {
+        auto* view = QAccessible::queryAccessibleInterface(child("Announcement"));
+        return shown("Announcement") && view->role() == QAccessible::Notification
+                   ? view->text(QAccessible::Name)
+                   : QString();
+    }
     // "N/194" as a screen reader has it: its value and its maximum.
     std::pair<int, int> progress() const {
         auto* value = QAccessible::queryAccessibleInterface(child("Label3"))->valueInterface();

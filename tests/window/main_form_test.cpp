@@ -266,6 +266,7 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_EQ(text("Label2"), "中止しました");
     EXPECT_TRUE(shown("Label11"));
     EXPECT_EQ(progress(), std::make_pair(7, 194));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return said().startsWith("中止しました。"); }, 1000));
     EXPECT_EQ(listFolder(folder.path()).size(), 7u);
     EXPECT_TRUE(server.paths().size() == 7u || server.paths().size() == 8u)
         << "and the file behind";
@@ -289,6 +290,9 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
         QString::fromStdString("保存できなかったファイル: " + collection.name(100));
     EXPECT_EQ(child<QStatusBar>("SB")->currentMessage(), failed);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(child("SB"))->text(QAccessible::Name), failed);
+    // and hears the ending at once, wherever it is.
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return said() == "終了しました（失敗 1 件）。" + failed; }, 1000));
     for (std::size_t i = 0; i < collection.size(); ++i) {  // each under its own name
         EXPECT_TRUE(i == 100 ||
                     test::readFile(folder.path() / collection.name(i)) == collection.bytes(i))
