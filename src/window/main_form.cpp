@@ -5,7 +5,6 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QStatusBar>
 #include <QTimer>
 
 #include <limits.h>
@@ -19,6 +18,7 @@
 #include "window/folder_lists.h"
 #include "window/look.h"
 #include "window/placement.h"
+#include "window/status_line.h"
 
 namespace zavoket {
 namespace {
@@ -185,13 +185,9 @@ void MainForm::buildControls() {
     file_->setAccessibleDescription("保存先のフォルダにあるファイル");
     label8->setBuddy(file_);
 
-    sb_ = new QStatusBar(this);
+    sb_ = new StatusLine(this);
     sb_->setObjectName("SB");
-    sb_->setSizeGripEnabled(false);
     sb_->setGeometry(fromTwips(0, 5205, 10170, 375));
-    // Named by its message, so that a screen reader has it; what it is, in the description.
-    sb_->setAccessibleName("接続の状態");
-    sb_->setAccessibleDescription("接続の状態");
 
     // Says the ending of a batch to a screen reader at once, wherever the user is; not drawn.
     announcement_ = makeLabel(this, "Announcement", QString(), QRect());
@@ -281,7 +277,7 @@ void MainForm::setLabel2Caption(const std::string& text) {
     if (text == kActivityAborted || text.starts_with(kActivityFinished)) {
         // Once the status bar has the files that failed, which comes right after.
         QTimer::singleShot(0, this, [this, activity = label2_->text()] {
-            const QString ending = activity + "。" + sb_->currentMessage();
+            const QString ending = activity + "。" + sb_->message();
             announcement_->hide();
             announcement_->setText(ending);
             announcement_->setAccessibleName(ending);
@@ -310,12 +306,7 @@ void MainForm::setTimer1Enabled(bool enabled) {
 }
 
 void MainForm::setSbText(const std::string& text) {
-    // The same state comes again and again while a file arrives: a screen reader hears changes.
-    const QString message = QString::fromStdString(text);
-    if (message != sb_->currentMessage()) {
-        sb_->showMessage(message);
-        sb_->setAccessibleName(message.isEmpty() ? "接続の状態" : message);
-    }
+    sb_->setMessage(QString::fromStdString(text));
 }
 std::string MainForm::turlText() const {
     return tUrl_->text().toStdString();

@@ -11,7 +11,6 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QStatusBar;
 class QTimer;
 
 namespace zavoket {
@@ -19,6 +18,7 @@ namespace zavoket {
 class DriveList;
 class FileList;
 class FolderList;
+class StatusLine;
 
 struct MainFormOptions {
     // Ends the process at once. Tests replace it to see the ending happen.
@@ -76,7 +76,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     DriveList* drive_ = nullptr;
     FolderList* dir_ = nullptr;
     FileList* file_ = nullptr;
-    QStatusBar* sb_ = nullptr;
+    StatusLine* sb_ = nullptr;
     QTimer* timer1_ = nullptr;
     QLabel* image1_ = nullptr;
     QLabel* image2_ = nullptr;

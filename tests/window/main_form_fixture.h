@@ -15,6 +15,7 @@
 #include "window/event_loop_waiter.h"
 #include "window/file_list.h"
 #include "window/folder_lists.h"
+#include "window/status_line.h"
 
 namespace zavoket::test {
 

@@ -249,7 +249,7 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
             // to the window's events, which is where they arrive.
             retry = [this](int tries) {
                 const bool sent =
-                    child<QStatusBar>("SB")->currentMessage() == "要求を正常に送信しました。";
+                    child<StatusLine>("SB")->message() == "要求を正常に送信しました。";
                 if (!sent && tries > 0) {
                     return QTimer::singleShot(5, form.get(), [this, tries] { retry(tries - 1); });
                 }
@@ -288,8 +288,13 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     // A screen reader has the files that failed.
     const QString failed =
         QString::fromStdString("保存できなかったファイル: " + collection.name(100));
-    EXPECT_EQ(child<QStatusBar>("SB")->currentMessage(), failed);
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(child("SB"))->text(QAccessible::Name), failed);
+    EXPECT_EQ(child<StatusLine>("SB")->message(), failed);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return QAccessible::queryAccessibleInterface(child("SB"))->text(QAccessible::Name) ==
+                   failed;
+        },
+        2000));
     // and hears the ending at once, wherever it is.
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return said() == "終了しました（失敗 1 件）。" + failed; }, 1000));
