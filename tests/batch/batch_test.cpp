@@ -62,7 +62,7 @@ class SlowNamingStore final : public FileStore {
         SlowNamingStore& owner;
         std::unique_ptr<IncomingFile> file;
     };
-    AtomicFileStore store;
+    AtomicFileStore store{{.unnamedFiles = false}};  // temporary names, as on a USB stick
 };
 
 class BatchRunTest : public ::testing::Test {
