@@ -76,15 +76,6 @@ QAccessibleInterface* viewFor(const QString& className, QObject* object) {
     return nullptr;
 }
 
-}  // namespace
-
-void installAccessibleViews() {
-    static const bool installed = (QAccessible::installFactory(viewFor), true);
-    (void)installed;
-}
-
-namespace {
-
 void tellAs(QLabel* label, const char* role) {
     label->setProperty("accessibleRole", role);
     // Qt made the label's view when it was given its first text: made again, through ours.
@@ -93,6 +84,11 @@ void tellAs(QLabel* label, const char* role) {
 }
 
 }  // namespace
+
+void installAccessibleViews() {
+    static const bool installed = (QAccessible::installFactory(viewFor), true);
+    (void)installed;
+}
 
 void tellAsProgress(QLabel* label) {
     tellAs(label, "progress");
