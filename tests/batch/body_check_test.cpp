@@ -31,6 +31,7 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         {"an MP4 clip", "", {"\x00\x00\x00\x18" "ftypmp42"s}, false, true},
         {"a picture with EXIF", "image/jpeg", {"\xFF\xD8\xFF\xE1", "Exif"}, true, true},
         {"a clip with bytes no UTF-8 has", "", {"\xF8\x80\x80\x80" "abc"s}, false, true},
+        {"a clip with a broken UTF-8 sequence", "", {"\xC3(abc"}, false, true},
         {"a web filter's text", "text/plain", {"\x00\x00\x01\xBA"s}, false, false},
         {"an error in JSON", "application/json ; charset=utf-8", {"\x00\x00\x01\xBA"s}, false, false},
         {"an untyped text", "", {"404 Not Found"}, false, false},
