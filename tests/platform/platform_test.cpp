@@ -219,9 +219,12 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     }
     EXPECT_TRUE(fetch.file != -2 || sink.bytes.empty());
     EXPECT_EQ(result.proxyRefused, fetch.proxy && (fetch.status == 403 || fetch.status == 407));
-    EXPECT_TRUE(fetch.answer || fetch.outcome != FetchOutcome::Received ||
-                sink.modified == sample::kServedModified)
-        << "the server's time";
+    const bool timed =
+        fetch.outcome == FetchOutcome::Received && (!fetch.answer || fetch.file == 0);
+    EXPECT_EQ(sink.modified, timed ? std::optional(sample::kServedModified) : std::nullopt)
+        << "the server's time, and only that";
+    EXPECT_TRUE(fetch.outcome != FetchOutcome::Refused || fetch.file != -2 || sink.restarts == 0)
+        << "a body refused before it came";
     EXPECT_EQ(server.requested("http://127.0.0.2:9/x"), fetch.proxy != nullptr);
     if (fetch.proxy) {
         return;  // the next request would go through the proxy too

@@ -14,7 +14,7 @@ struct MemoryFile final : IncomingFile {
     BodyPlan plan() override { return {true, since}; }
     void setModified(std::int64_t seconds) override { modified = seconds; }
     void toBeNamed() override {}
-    bool restart(std::string_view) override { return bytes.clear(), true; }
+    bool restart(std::string_view) override { return ++restarts, bytes.clear(), true; }
     bool append(std::span<const char> data) override {
         return bytes.append(data.data(), data.size()), !full;
     }
@@ -25,6 +25,7 @@ struct MemoryFile final : IncomingFile {
     Probe standing;
     std::optional<std::int64_t> since;  // the time of a copy that stands, for the request
     std::optional<std::int64_t> modified;
+    int restarts = 0;
     bool full = false;
     bool completed = false;
 };
