@@ -53,6 +53,8 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
         // they are whole and named.
         const auto names = listFolder(where);
         EXPECT_GE(std::count_if(names.begin(), names.end(), isStoreTemporaryName), 1);
+        // The file before has its name once its flush is done, on a thread of its own.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(where / collection.name(2)); }, 2000));
         ASSERT_TRUE(
             static_cast<FileList*>(fileList())->setPath(QByteArray::fromStdString(where.string())));
         EXPECT_EQ(fileList()->count(), 4);
