@@ -142,6 +142,10 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{"NoNewerThanTheCopy", [](R& r) { r.set_header("Last-Modified", sample::kServedModifiedText),
                   r.set_content("same", "video/mpeg"); }, FetchOutcome::NotModified, -1, {}, -2, {}, false, 0, false,
               sample::kServedModified + 60},
+    FetchCase{"GoneSilent", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto&) {
+                  for (int i = 0; i < 60 && !silenceOver; ++i) std::this_thread::sleep_for(100ms);
+                  return false; }); },  // the headers, then nothing for 6 s: the idle limit ends it
+              FetchOutcome::TransportError, 200, {}},
     FetchCase{"CancelledWhileTheServerStalls", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto&) {
                   for (int i = 0; i < 60 && !silenceOver; ++i) std::this_thread::sleep_for(100ms);
                   return false; }); }, FetchOutcome::Cancelled, -1, {}, -2, {}, false, 0, false, {}, nullptr, true},
