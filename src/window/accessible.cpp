@@ -36,6 +36,11 @@ class FormView final : public QAccessibleWidget {
     }
 };
 
+// N of "N/194".
+int progressOf(const QLabel* label) {
+    return label->text().section('/', 0, 0).toInt();
+}
+
 // "N/194" as a progress bar: its value N of 194, its text as shown.
 class ProgressView final : public QAccessibleWidget, public QAccessibleValueInterface {
   public:
@@ -48,7 +53,9 @@ class ProgressView final : public QAccessibleWidget, public QAccessibleValueInte
     QString text(QAccessible::Text text) const override {
         return text == QAccessible::Value ? caption() : QAccessibleWidget::text(text);
     }
-    QVariant currentValue() const override { return caption().section('/', 0, 0).toInt(); }
+    QVariant currentValue() const override {
+        return progressOf(static_cast<const QLabel*>(widget()));
+    }
     void setCurrentValue(const QVariant&) override {}  // shown, not set
     QVariant maximumValue() const override { return static_cast<int>(Catalogue::kSize); }
     QVariant minimumValue() const override { return 0; }
@@ -99,7 +106,7 @@ void tellAsNotification(QLabel* label) {
 }
 
 void progressChanged(QLabel* label) {
-    QAccessibleValueChangeEvent event(label, label->text().section('/', 0, 0).toInt());
+    QAccessibleValueChangeEvent event(label, progressOf(label));
     QAccessible::updateAccessibility(&event);
 }
 
