@@ -185,18 +185,18 @@ TEST_F(BatchRunTest, ClosingNamesTheFileWhoseTransferEndedAndNoOther) {
 }
 
 // What the folder went through before the batch: nothing more than the fixture's, a whole first
-// batch (its copies stand, with the server's times, and file 0 then spoilt), or it is a folder
-// on a read-only volume.
-enum class Before { Nothing, FirstBatch, ReadOnly };
+// batch (its copies stand, with the server's times, and file 0 then spoilt), it is a folder on a
+// read-only volume, or it is a disk too small for the collection.
+enum class Before { Nothing, FirstBatch, ReadOnly, SmallDisk };
 
 struct AnswerCase {
     const char* name;
     sample::Misbehaviour answer;  // instead of the files below, or of every clip when none
     std::vector<std::size_t> files;
     const char* label3;
-    const char* label2;
-    const char* sb;
-    std::size_t saved;  // entries in the folder afterwards
+    const char* label2;  // none: some files failed
+    const char* sb;      // none: not looked at
+    std::size_t saved;   // entries in the folder afterwards; 0: some files, not all
     Before before = Before::Nothing;
 };
 
@@ -228,6 +228,7 @@ INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
     AnswerCase{"AReadOnlyFolder", M::None, {}, "194/194", "終了しました（失敗 194 件）",
                "保存できなかったファイル: 1101-A.jpg, 1102-1-A.jpg, 1102-2-A.jpg, 1103-1.mpg, 1201-A.jpg ほか 189 件", 3,
                Before::ReadOnly},
+    AnswerCase{"AFullDisk", M::None, {}, "194/194", nullptr, nullptr, 0, Before::SmallDisk},
     AnswerCase{"APictureThatIsAGif", M::NotAJpeg, {2, 3}, "194/194", "終了しました（失敗 2 件）",
                "保存できなかったファイル: 1102-2-A.jpg, 1202-A.jpg", 194},
     kept("ARedirectToTheFile", M::RedirectToFile), kept("ASlowDrip", M::SlowDrip), kept("UnaskedGzip", M::Gzip),
@@ -242,6 +243,15 @@ INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
 
 TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     const AnswerCase& answer = GetParam();
+    std::optional<test::Tmpfs> disk;  // the folder itself, or a read-only one in it
+    if (answer.before == Before::ReadOnly || answer.before == Before::SmallDisk) {
+        const bool readOnly = answer.before == Before::ReadOnly;
+        view.dir = (folder.path() / (readOnly ? "ro" : "")).string();
+        fs::create_directories(view.dir);
+        if (!disk.emplace(view.dir, readOnly ? "64k" : "160k", readOnly).failure().empty()) {
+            GTEST_SKIP() << disk->failure();
+        }
+    }
     test::writeFile(fileOf(2), "good copy from an earlier batch");
     fs::create_directory(fileOf(5));  // a folder in the way: that file cannot get its name
     const auto fault = [&](const httplib::Request& request, httplib::Response& response) {
@@ -260,16 +270,9 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
         harness::LocalServer gone(collection);
         view.turl = gone.baseUrl();  // where nothing listens any more
     }
-    std::optional<test::Tmpfs> readOnly;
     std::map<std::size_t, ino_t> standing;  // the copies of the first batch, by their inodes
     struct stat info {};
-    if (answer.before == Before::ReadOnly) {
-        fs::create_directory(folder.path() / "ro");
-        if (!readOnly.emplace(folder.path() / "ro", "64k", true).failure().empty()) {
-            GTEST_SKIP() << readOnly->failure();
-        }
-        view.dir = (folder.path() / "ro").string();
-    } else if (answer.before == Before::FirstBatch) {
+    if (answer.before == Before::FirstBatch) {
         batch.start();
         test::writeFile(fileOf(0),
                         "not a picture");  // with the server's time: asked for all the same
@@ -284,13 +287,20 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     batch.start();
 
     EXPECT_EQ(view.label3, answer.label3);
-    EXPECT_EQ(view.label2, answer.label2);
-    EXPECT_EQ(view.sb, answer.sb);
+    EXPECT_TRUE(answer.label2 ? view.label2 == answer.label2
+                              : view.label2.starts_with("終了しました（失敗 "))
+        << view.label2;
+    EXPECT_TRUE(!answer.sb || view.sb == answer.sb) << view.sb;
     EXPECT_EQ(view.label11Visible, answer.label2 == kAborted);
-    EXPECT_EQ(listFolder(folder.path()).size(), answer.saved);
+    const auto names = listFolder(folder.path());
+    EXPECT_TRUE(answer.saved ? names.size() == answer.saved : names.size() > 3 && names.size() < 194)
+        << names.size();
+    EXPECT_TRUE(std::ranges::none_of(names, isStoreTemporaryName));
     if (answer.label2 != kAborted && answer.before != Before::ReadOnly) {
-        // The file behind the one in transfer may have its own, where no answer broke one.
-        EXPECT_TRUE(answer.files.size() == 2 || server.connectionCount() <= 2);
+        // The file behind the one in transfer may have its own, where no answer or full disk
+        // broke one.
+        EXPECT_TRUE(answer.files.size() == 2 || answer.before == Before::SmallDisk ||
+                    server.connectionCount() <= 2);
         // Requests go in catalogue order, which is not name order: these places must stay.
         // clang-format off
         const std::map<std::size_t, std::string> kPlaces = {
@@ -327,34 +337,6 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
         EXPECT_TRUE(inode == 0 || holdsServedBytes(index)) << index;
     }
     EXPECT_EQ(store.closedOnBatchThread, 0);
-}
-
-TEST_F(BatchRunTest, AFullDiskKeepsOldFilesAndLeavesNoTemporaryFile) {
-    const fs::path small = folder.path() / "small-disk";
-    fs::create_directory(small);
-    const test::Tmpfs disk(small, "160k");
-    if (!disk.failure().empty()) {
-        GTEST_SKIP() << disk.failure();
-    }
-    test::writeFile(fileOf(150, small), std::string(2000, 'o'));
-    view.dir = small.string();
-    batch.start();
-
-    EXPECT_TRUE(view.label2.starts_with("終了しました（失敗 ")) << view.label2;
-    std::size_t saved = 0;
-    for (const auto& name : listFolder(small)) {
-        EXPECT_FALSE(isStoreTemporaryName(name)) << name;
-    }
-    for (std::size_t i = 0; i < Catalogue::kSize; ++i) {
-        if (i == 150 && !holdsServedBytes(i, small)) {
-            EXPECT_EQ(test::readText(fileOf(i, small)), std::string(2000, 'o'));
-        } else if (fs::exists(fileOf(i, small))) {
-            EXPECT_TRUE(holdsServedBytes(i, small)) << i;
-            ++saved;
-        }
-    }
-    EXPECT_GT(saved, 0u);
-    EXPECT_LT(saved, 194u);
 }
 
 }  // namespace
