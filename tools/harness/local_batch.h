@@ -24,7 +24,7 @@ class RecordingView final : public BatchView {
     void setSbText(const std::string& text) override { sb = text; }
     [[nodiscard]] std::string turlText() const override { return turl; }
     [[nodiscard]] std::string dirPath() const override { return dir; }
-    void refreshFile() override { ++refreshCount; }
+    void refreshFile() override {}
 
     std::string turl;
     std::string dir;
@@ -34,7 +34,6 @@ class RecordingView final : public BatchView {
     bool label11Visible = false;
     bool image3Visible = false;
     bool timer1Enabled = false;
-    int refreshCount = 0;
     std::function<void(const std::string&)> onLabel2;
 };
 
