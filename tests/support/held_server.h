@@ -1,11 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <thread>
 
 #include "local_server.h"
 
@@ -16,11 +16,7 @@ class HeldServer : public harness::LocalServer {
   public:
     using LocalServer::LocalServer;
     ~HeldServer() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = released_ = true;
-        }
-        changed_.notify_all();
+        stopping_ = released_ = true;
         stop();  // before what the server's threads use here goes
     }
 
@@ -36,13 +32,11 @@ class HeldServer : public harness::LocalServer {
             const auto bytes =
                 collection().bytes(static_cast<std::size_t>(collection().find(path)));
             auto wait = [this, onHeld] {
-                {
-                    std::lock_guard lock(mutex_);
-                    released_ = stopping_;
-                }
+                released_ = stopping_.load();
                 onHeld();
-                std::unique_lock lock(mutex_);
-                changed_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+                for (int i = 0; i < 10000 && !released_; ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
             };
             midBody ? response.set_content_provider(
                           bytes.size(), "application/octet-stream",
@@ -55,19 +49,11 @@ class HeldServer : public harness::LocalServer {
         });
     }
 
-    void release() {
-        {
-            std::lock_guard lock(mutex_);
-            released_ = true;
-        }
-        changed_.notify_all();
-    }
+    void release() { released_ = true; }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool released_ = false;
-    bool stopping_ = false;
+    std::atomic<bool> released_ = false;
+    std::atomic<bool> stopping_ = false;
 };
 
 }  // namespace zavoket::test

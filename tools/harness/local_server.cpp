@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <set>
 #include <stdexcept>
 
 #include "sample_server.h"
@@ -17,7 +16,8 @@ LocalServer::LocalServer(const sample::Collection& collection) : collection_(col
             Fault fault;
             {
                 std::lock_guard lock(mutex_);
-                requests_.emplace_back(request.path, request.remote_port);
+                paths_.push_back(request.path);
+                ports_.insert(request.remote_port);
                 fault = fault_;
             }
             return fault && fault(request, response) ? httplib::Server::HandlerResponse::Handled
@@ -60,25 +60,17 @@ void LocalServer::setFault(Fault fault) {
 
 std::vector<std::string> LocalServer::paths() const {
     std::lock_guard lock(mutex_);
-    std::vector<std::string> paths;
-    for (const auto& request : requests_) {
-        paths.push_back(request.first);
-    }
-    return paths;
+    return paths_;
 }
 
 bool LocalServer::requested(const std::string& path) const {
-    const auto all = paths();
-    return std::find(all.begin(), all.end(), path) != all.end();
+    std::lock_guard lock(mutex_);
+    return std::find(paths_.begin(), paths_.end(), path) != paths_.end();
 }
 
 std::size_t LocalServer::connectionCount() const {
     std::lock_guard lock(mutex_);
-    std::set<int> ports;
-    for (const auto& request : requests_) {
-        ports.insert(request.second);
-    }
-    return ports.size();
+    return ports_.size();
 }
 
 }  // namespace zavoket::harness

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,7 +48,8 @@ class LocalServer {
     std::atomic<bool> ended_{false};
 
     mutable std::mutex mutex_;
-    std::vector<std::pair<std::string, int>> requests_;  // path, client port
+    std::vector<std::string> paths_;  // of every request, in order
+    std::set<int> ports_;             // the clients' ports: one per connection
     Fault fault_;
 };
 

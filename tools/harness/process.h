@@ -16,7 +16,6 @@ class Process {
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    [[nodiscard]] bool started() const { return pid_ > 0; }
     [[nodiscard]] pid_t pid() const { return pid_; }
     [[nodiscard]] bool running() const;
     // Sends the signal and waits for the end, at most two seconds before it kills the process;
