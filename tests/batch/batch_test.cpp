@@ -293,7 +293,8 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     EXPECT_TRUE(!answer.sb || view.sb == answer.sb) << view.sb;
     EXPECT_EQ(view.label11Visible, answer.label2 == kAborted);
     const auto names = listFolder(folder.path());
-    EXPECT_TRUE(answer.saved ? names.size() == answer.saved : names.size() > 3 && names.size() < 194)
+    EXPECT_TRUE(answer.saved ? names.size() == answer.saved
+                             : names.size() > 3 && names.size() < 194)
         << names.size();
     EXPECT_TRUE(std::ranges::none_of(names, isStoreTemporaryName));
     if (answer.label2 != kAborted && answer.before != Before::ReadOnly) {

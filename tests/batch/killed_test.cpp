@@ -7,7 +7,6 @@
 #include <optional>
 #include <thread>
 
-#include "catalogue/catalogue.h"
 #include "platform/atomic_file_store.h"
 #include "platform/temporary_names.h"
 #include "support/held_server.h"
@@ -43,15 +42,13 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
     if (kill.exfat && !stick.emplace().failure().empty()) {
         GTEST_SKIP() << "no exFAT file system here: " << stick->failure();
     }
-    Catalogue catalogue;
-    catalogue.fill();
     const sample::Collection collection(sample::Profile::Small, 99);
     test::HeldServer server(collection);
     const test::TempFolder folder(stick ? stick->path() : fs::path());
     // Old versions of every seventh file, and a file of the teacher's own.
     std::map<std::string, std::string> expected = {{"my notes.txt", "the teacher's own file"}};
-    for (std::size_t i = 0; i < Catalogue::kSize; i += 7) {
-        expected[catalogue.localName(i)] = "old version";
+    for (std::size_t i = 0; i < collection.size(); i += 7) {
+        expected[collection.name(i)] = "old version";
     }
     for (const auto& [name, bytes] : expected) {
         test::writeFile(folder.path() / name, bytes);
@@ -69,7 +66,7 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
     test::Process child(argv);
     ASSERT_EQ(halfway.get_future().wait_for(20s), std::future_status::ready);
     // File 40 is asked for behind file 39: the child waits in file 40 once 39 has its name.
-    for (int i = 0; i < 400 && !fs::exists(folder.path() / catalogue.localName(39)); ++i) {
+    for (int i = 0; i < 400 && !fs::exists(folder.path() / collection.name(39)); ++i) {
         std::this_thread::sleep_for(50ms);
     }
     std::this_thread::sleep_for(50ms);  // let the bytes reach the disk
@@ -86,7 +83,7 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
     // Files 0 to 39 whole as served, everything else as it was, and no other name.
     for (std::size_t i = 0; i < 40; ++i) {
         const auto bytes = collection.bytes(i);
-        expected[catalogue.localName(i)].assign(bytes.begin(), bytes.end());
+        expected[collection.name(i)].assign(bytes.begin(), bytes.end());
     }
     EXPECT_EQ(test::listFolder(folder.path()).size(), expected.size());
     for (const auto& [name, bytes] : expected) {

@@ -112,6 +112,18 @@ using R = httplib::Response;
 
 class FetchTest : public ::testing::TestWithParam<FetchCase> {};
 
+// The headers, then nothing for 6 s: only the idle limit, or a cancel, ends the fetch.
+void stall(R& r) {
+    r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto&) {
+        for (int i = 0; i < 60 && !silenceOver; ++i)
+            std::this_thread::sleep_for(100ms);
+        return false;
+    });
+}
+void plain(R& r) {
+    r.set_content("G@", "video/mpeg");
+}
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{"AFile", nullptr, FetchOutcome::Received, 200, kNewConnection, 0, {5, 6, 7, 8, 12}},
@@ -121,8 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{"Moved", [](R& r) { r.set_redirect("/1101/1101-A.jpg"); }, FetchOutcome::Received, 200,
               {1, 2, 3, 4, 5, 6, 7, 5, 6, 7, 8, 12}, 0},
     FetchCase{"ARedirectLoop", [](R& r) { r.set_redirect("/x"); }, FetchOutcome::Refused, -1, {}, -2},
-    FetchCase{"MovedToAnotherProtocol", [](R& r) { r.set_redirect("ftp://127.0.0.1/x"); },
-              FetchOutcome::Refused, -1, {}, -2},
+    FetchCase{"MovedToAnotherProtocol", [](R& r) { r.set_redirect("ftp://127.0.0.1/x"); }, FetchOutcome::Refused, -1, {}, -2},
     FetchCase{"CutMidBody", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto& sink) {
                   return sink.write("G@\x11\x10", 4) && false; }); },  // the connection drops
               FetchOutcome::TransportError, 200, {}},
@@ -134,29 +145,19 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{"ExactlyTheLimit", [](R& r) { r.set_content(std::string(1000, 'b'), "video/mpeg"); },
               FetchOutcome::Received, 200, {}, -1, {}, false, 1000},
     FetchCase{"AnnouncedOverTheLimit", nullptr, FetchOutcome::Refused, -1, {}, -2, {}, false, 1000},
-    FetchCase{"GrowingOverTheLimit", [](R& r) { generated(r, 200, 3000); }, FetchOutcome::Refused, -1, {}, -1, {},
-              false, 1000},
+    FetchCase{"GrowingOverTheLimit", [](R& r) { generated(r, 200, 3000); }, FetchOutcome::Refused, -1, {}, -1, {}, false, 1000},
     FetchCase{"ASinkThatCannotKeepIt", nullptr, FetchOutcome::SinkFailed, 200, {}, -1, {}, false, 0, true},
     FetchCase{"NotModifiedWithACondition", [](R& r) { r.status = 304; }, FetchOutcome::NotModified, 304,
               kNewConnection, -2, {}, false, 0, false, 1767225600},
-    FetchCase{"NoNewerThanTheCopy", [](R& r) { r.set_header("Last-Modified", sample::kServedModifiedText),
-                  r.set_content("same", "video/mpeg"); }, FetchOutcome::NotModified, -1, {}, -2, {}, false, 0, false,
-              sample::kServedModified + 60},
-    FetchCase{"GoneSilent", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto&) {
-                  for (int i = 0; i < 60 && !silenceOver; ++i) std::this_thread::sleep_for(100ms);
-                  return false; }); },  // the headers, then nothing for 6 s: the idle limit ends it
-              FetchOutcome::TransportError, 200, {}},
-    FetchCase{"CancelledWhileTheServerStalls", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto&) {
-                  for (int i = 0; i < 60 && !silenceOver; ++i) std::this_thread::sleep_for(100ms);
-                  return false; }); }, FetchOutcome::Cancelled, -1, {}, -2, {}, false, 0, false, {}, nullptr, true},
-    FetchCase{"ThroughTheEnvironmentsProxy", [](R& r) { r.set_content("G@", "video/mpeg"); }, FetchOutcome::Received,
-              200, {}, -1, {}, false, 0, false, {}, "environment"},
-    FetchCase{"ThroughTheDesktopsProxy", [](R& r) { r.set_content("G@", "video/mpeg"); }, FetchOutcome::Received,
-              200, {}, -1, {}, false, 0, false, {}, "GNOME"},
+    FetchCase{"NoNewerThanTheCopy", [](R& r) { r.set_header("Last-Modified", sample::kServedModifiedText), plain(r); },
+              FetchOutcome::NotModified, -1, {}, -2, {}, false, 0, false, sample::kServedModified + 60},
+    FetchCase{"GoneSilent", stall, FetchOutcome::TransportError, 200, {}},
+    FetchCase{"CancelledWhileTheServerStalls", stall, FetchOutcome::Cancelled, -1, {}, -2, {}, false, 0, false, {}, nullptr, true},
+    FetchCase{"ThroughTheEnvironmentsProxy", plain, FetchOutcome::Received, 200, {}, -1, {}, false, 0, false, {}, "environment"},
+    FetchCase{"ThroughTheDesktopsProxy", plain, FetchOutcome::Received, 200, {}, -1, {}, false, 0, false, {}, "GNOME"},
     FetchCase{"AProxyAsksForAPassword", [](R& r) { r.status = 407; }, FetchOutcome::HttpError, 407, {}, -2, {},
               false, 0, false, {}, "environment"},
-    FetchCase{"AProxyRefuses", [](R& r) { r.status = 403; }, FetchOutcome::HttpError, 403, {}, -2, {},
-              false, 0, false, {}, "GNOME"}),
+    FetchCase{"AProxyRefuses", [](R& r) { r.status = 403; }, FetchOutcome::HttpError, 403, {}, -2, {}, false, 0, false, {}, "GNOME"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

