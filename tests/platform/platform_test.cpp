@@ -51,44 +51,35 @@ class ProxySettings {
   public:
     ProxySettings(std::string_view kind, int port) {
         const std::string at = "127.0.0.1:" + std::to_string(port);
-        set("http_proxy", kind == "environment" ? "http://" + at + "/" : "");
-        set("no_proxy", "");
-        if (kind != "GNOME") {
-            return;
+        std::vector<std::pair<const char*, std::string>> wanted = {
+            {"http_proxy", kind == "environment" ? "http://" + at + "/" : ""}, {"no_proxy", ""}};
+        if (kind == "GNOME") {
+            fs::create_directories(home_.path() / "glib-2.0/settings");
+            test::writeFile(home_.path() / "glib-2.0/settings/keyfile",
+                            "[system/proxy]\nmode='manual'\nignore-hosts=@as []\n"
+                            "[system/proxy/http]\nhost='127.0.0.1'\nport=" +
+                                std::to_string(port) + "\n");
+            wanted.insert(wanted.end(), {{"HOME", home_.str()},
+                                         {"XDG_CONFIG_HOME", home_.str()},
+                                         {"GSETTINGS_BACKEND", "keyfile"},
+                                         {"DESKTOP_SESSION", "gnome"},
+                                         {"XDG_CURRENT_DESKTOP", "GNOME"}});
         }
-        if (test::printed("ls /usr/lib/*/libproxy/*/modules/config_gnome3.so 2>/dev/null")
-                .empty()) {
-            failure_ = "libproxy's GNOME settings plugin is missing (libproxy1-plugin-gsettings)";
-            return;
+        for (const auto& [name, value] : wanted) {
+            const char* old = std::getenv(name);
+            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
         }
-        fs::create_directories(home_.path() / "glib-2.0/settings");
-        test::writeFile(home_.path() / "glib-2.0/settings/keyfile",
-                        "[system/proxy]\nmode='manual'\nignore-hosts=@as []\n[system/proxy/http]\n"
-                        "host='127.0.0.1'\nport=" +
-                            std::to_string(port) + "\n");
-        for (const char* home : {"HOME", "XDG_CONFIG_HOME"}) {
-            set(home, home_.str());
-        }
-        set("GSETTINGS_BACKEND", "keyfile");
-        set("DESKTOP_SESSION", "gnome");
-        set("XDG_CURRENT_DESKTOP", "GNOME");
     }
     ~ProxySettings() {
         for (const auto& [name, old] : saved_) {
             old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name);
         }
     }
-    [[nodiscard]] const std::string& failure() const { return failure_; }
 
   private:
-    void set(const char* name, const std::string& value) {
-        const char* old = std::getenv(name);
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
-    }
     test::TempFolder home_;
     std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
-    std::string failure_;
 };
 
 struct FetchCase {
@@ -167,10 +158,11 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     server.setFault([&fetch](const auto& request, auto& response) {
         return request.path.ends_with("/x") && (fetch.answer(response), true);
     });
-    const ProxySettings proxy(fetch.proxy ? fetch.proxy : "", server.port());
-    if (!proxy.failure().empty()) {
-        GTEST_SKIP() << proxy.failure();
+    if (fetch.proxy && std::string_view(fetch.proxy) == "GNOME" &&
+        test::printed("ls /usr/lib/*/libproxy/*/modules/config_gnome3.so 2>/dev/null").empty()) {
+        GTEST_SKIP() << "libproxy's GNOME settings plugin is missing (libproxy1-plugin-gsettings)";
     }
+    const ProxySettings proxy(fetch.proxy ? fetch.proxy : "", server.port());
     CurlTransferOptions options;
     options.connectTimeout = 2s;
     options.idleTimeout = 1s;

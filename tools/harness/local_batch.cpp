@@ -14,28 +14,19 @@ void TaskWaiter::post(std::function<void()> task) {
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
     }
-    changed_.notify_one();
+    waiter_.wake();
 }
 
 void TaskWaiter::wait() {
+    waiter_.wait();
     std::deque<std::function<void()>> tasks;
     {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return signalled_ || !tasks_.empty(); });
-        signalled_ = false;
+        std::lock_guard lock(mutex_);
         tasks.swap(tasks_);
     }
     for (auto& task : tasks) {
         task();
     }
-}
-
-void TaskWaiter::wake() {
-    {
-        std::lock_guard lock(mutex_);
-        signalled_ = true;
-    }
-    changed_.notify_one();
 }
 
 LocalBatch::LocalBatch(std::string url, std::string folder, ApplicationOptions options)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -43,13 +42,12 @@ class TaskWaiter final : public Waiter {
   public:
     void post(std::function<void()> task);
     void wait() override;
-    void wake() override;
+    void wake() override { waiter_.wake(); }
 
   private:
+    BlockingWaiter waiter_;
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::deque<std::function<void()>> tasks_;
-    bool signalled_ = false;
 };
 
 // The program's services with a recording view, from a server's URL into a folder.
