@@ -59,25 +59,6 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         EXPECT_EQ(taken && check.complete(), row.kept) << row.name;
         EXPECT_EQ(file.bytes, row.kept ? expected : file.bytes) << row.name;
     }
-    // A copy that stands already is asked about only where it can be the file itself.
-    const struct {
-        IncomingFile::Probe standing;
-        bool picture;
-        BodyPlan plan;
-    } kPlans[] = {
-        {{true, StandingCopy{42, "\xFF\xD8\xFF\xE0"}}, true, {true, 42}},
-        {{true, StandingCopy{42, "GIF89a"}}, true, {true, {}}},
-        {{true, StandingCopy{42, ""}}, false, {true, {}}},
-        {{true, StandingCopy{42, "G@\x11"}}, false, {true, 42}},
-        {{false, {}}, false, {false, {}}},
-    };
-    for (const auto& row : kPlans) {
-        test::MemoryFile file;
-        file.standing = row.standing;
-        const BodyPlan plan = CatalogueBodyCheck(file, row.picture).plan();
-        EXPECT_EQ(plan.possible, row.plan.possible);
-        EXPECT_EQ(plan.modifiedSince, row.plan.modifiedSince);
-    }
 }
 
 }  // namespace
