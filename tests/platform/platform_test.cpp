@@ -205,10 +205,8 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     EXPECT_TRUE(fetch.states.empty() || states == fetch.states) << ::testing::PrintToString(states);
     // Only a broken connection is the error the status bar shows, once and last.
     ASSERT_TRUE(fetch.cancel || !states.empty());
-    EXPECT_EQ(std::count(states.begin(), states.end(), 11),
-              fetch.outcome == FetchOutcome::TransportError ? 1 : 0);
-    EXPECT_EQ(!states.empty() && states.back() == 11,
-              fetch.outcome == FetchOutcome::TransportError);
+    EXPECT_EQ(std::find(states.begin(), states.end(), 11) - states.begin() + 1,
+              states.size() + (fetch.outcome != FetchOutcome::TransportError));
     EXPECT_EQ(sink.completed, fetch.outcome == FetchOutcome::Received);
     if (fetch.file >= 0) {
         const auto bytes = collection().bytes(static_cast<std::size_t>(fetch.file));
