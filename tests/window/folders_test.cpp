@@ -123,7 +123,8 @@ TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
 TEST_F(MainFormTest, TheDrivesAreTheDesktopsAndPickingOneOpensItsRoot) {
     std::optional<test::ExfatStick> stick;  // where the desktop puts USB sticks
     if (::access("/media", W_OK) != 0 || !stick.emplace(64, "/media").failure().empty()) {
-        GTEST_SKIP() << "no USB stick to list: " << (stick ? stick->failure() : "/media is read-only");
+        GTEST_SKIP() << "no USB stick to list: "
+                     << (stick ? stick->failure() : "/media is read-only");
     }
     const QString point = QString::fromStdString(stick->path().string());
     build();  // the drives are listed when the window opens
