@@ -61,18 +61,28 @@ void FileList::refresh() {
     refreshPending_ = true;
     QTimer::singleShot(kRefreshDelay, this, [this] {
         refreshPending_ = false;
-        reader_.post([this, path = path_] {
-            auto names = fileNames(path);
-            // A listing of a folder that is no longer shown is of no use.
-            QMetaObject::invokeMethod(
-                this,
-                [this, path, names = std::move(names)] {
-                    if (names && path == path_) {
-                        show(*names);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+        list();
+    });
+}
+
+void FileList::open(const QByteArray& path) {
+    path_ = path;
+    clear();
+    list();
+}
+
+void FileList::list() {
+    reader_.post([this, path = path_] {
+        auto names = fileNames(path);
+        // A listing of a folder that is no longer shown is of no use.
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, names = std::move(names)] {
+                if (names && path == path_) {
+                    show(*names);
+                }
+            },
+            Qt::QueuedConnection);
     });
 }
 

@@ -16,12 +16,16 @@ class FileList final : public QListWidget {
     [[nodiscard]] QByteArray path() const { return path_; }
     // Lists the folder now. False (and the old listing kept) when it cannot be listed.
     bool setPath(const QByteArray& path);
+    // Lists the folder on another thread, so that a destination that stops answering never
+    // holds the window; the list is empty until then, and stays so if it cannot be listed.
+    void open(const QByteArray& path);
     // Lists the folder again a moment later, on another thread, so that a destination that
     // stops answering never holds the window; the refreshes asked for meanwhile are served by
     // that one, so a batch of small files does not list the folder after every file.
     void refresh();
 
   private:
+    void list();
     void show(QStringList names);
 
     QByteArray path_;

@@ -20,9 +20,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace zavoket {
+
+struct FolderListing {
+    QByteArray path;
+    QList<std::pair<QString, QByteArray>> subfolders;  // as shown, as named
+};
+
 namespace {
 
 // What the desktop's file manager shows: GLib decides that for GNOME's (removable media under
@@ -62,6 +69,36 @@ QString volumeLabel(const QStorageInfo& volume) {
         name = QFileInfo(QString::fromUtf8(volume.device())).fileName();
     }
     return name.isEmpty() ? volume.rootPath() : name + " (" + volume.rootPath() + ")";
+}
+
+// Read as bytes: Linux names are bytes, and one that is not UTF-8 (from an old stick or a share)
+// must reach the file store as it is, not as its picture on screen.
+std::optional<FolderListing> readFolder(const QByteArray& path) {
+    char resolved[PATH_MAX];
+    struct stat info {};
+    if (::realpath(path.constData(), resolved) == nullptr || ::stat(resolved, &info) != 0 ||
+        !S_ISDIR(info.st_mode) || ::access(resolved, R_OK | X_OK) != 0) {
+        return std::nullopt;
+    }
+    DIR* dir = ::opendir(resolved);
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    FolderListing listing{resolved, {}};
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        struct stat child {};
+        const bool folder =
+            entry->d_type == DT_DIR ||
+            ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+             ::fstatat(::dirfd(dir), entry->d_name, &child, 0) == 0 && S_ISDIR(child.st_mode));
+        if (folder && name != "." && name != "..") {
+            listing.subfolders.append({QFile::decodeName(name), name});
+        }
+    }
+    ::closedir(dir);
+    std::sort(listing.subfolders.begin(), listing.subfolders.end());
+    return listing;
 }
 
 }  // namespace
@@ -110,7 +147,7 @@ FolderList::FolderList(QWidget* parent, QIcon openIcon, QIcon closedIcon)
     setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(make, &QAction::triggered, this, &FolderList::newFolderAsked);
     connect(this, &QTreeWidget::itemActivated, this,
-            [this](QTreeWidgetItem* item) { setPath(item->data(0, Qt::UserRole).toByteArray()); });
+            [this](QTreeWidgetItem* item) { open(item->data(0, Qt::UserRole).toByteArray()); });
 }
 
 void FolderList::makeFolder(const QString& name) {
@@ -119,15 +156,17 @@ void FolderList::makeFolder(const QString& name) {
         return;
     }
     const QByteArray made = path_ + (path_.endsWith('/') ? "" : "/") + QFile::encodeName(name);
-    maker_.post([this, made] {
+    worker_.post([this, made] {
         const int error = ::mkdir(made.constData(), 0777) == 0 ? 0 : errno;
         QMetaObject::invokeMethod(
             this,
-            [this, made, error] {
+            [this, error, listing = error == 0 ? readFolder(made) : std::nullopt] {
                 if (error != 0) {
                     emit folderNotMade(QString::fromLocal8Bit(std::strerror(error)));
-                } else if (!setPath(made)) {
+                } else if (!listing) {
                     emit folderNotMade("作ったフォルダを開けません。");
+                } else {
+                    show(*listing);
                 }
             },
             Qt::QueuedConnection);
@@ -138,41 +177,29 @@ bool FolderList::setPath(const QString& path) {
     return setPath(QFile::encodeName(path));
 }
 
-// Read as bytes: Linux names are bytes, and one that is not UTF-8 (from an old stick or a share)
-// must reach the file store as it is, not as its picture on screen.
 bool FolderList::setPath(const QByteArray& path) {
-    char resolved[PATH_MAX];
-    struct stat info {};
-    if (::realpath(path.constData(), resolved) == nullptr || ::stat(resolved, &info) != 0 ||
-        !S_ISDIR(info.st_mode) || ::access(resolved, R_OK | X_OK) != 0) {
-        return false;
+    const auto listing = readFolder(path);
+    if (listing) {
+        show(*listing);
     }
-    const QByteArray canonical(resolved);
-    DIR* dir = ::opendir(resolved);
-    if (dir == nullptr) {
-        return false;
-    }
-    QList<std::pair<QString, QByteArray>> subfolders;  // as shown, as named
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        struct stat child {};
-        const bool folder =
-            entry->d_type == DT_DIR ||
-            ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
-             ::fstatat(::dirfd(dir), entry->d_name, &child, 0) == 0 && S_ISDIR(child.st_mode));
-        if (folder && name != "." && name != "..") {
-            subfolders.append({QFile::decodeName(name), name});
-        }
-    }
-    ::closedir(dir);
-    std::sort(subfolders.begin(), subfolders.end());
+    return listing.has_value();
+}
 
+void FolderList::open(const QByteArray& path) {
+    worker_.post([this, path] {
+        QMetaObject::invokeMethod(
+            this, [this, listing = readFolder(path)] { listing ? show(*listing) : void(); },
+            Qt::QueuedConnection);
+    });
+}
+
+void FolderList::show(const FolderListing& listing) {
     clear();
     QTreeWidgetItem* item = new QTreeWidgetItem(this, {"/"});
     item->setData(0, Qt::UserRole, QByteArray("/"));
     item->setIcon(0, openIcon_);
     QByteArray walked;
-    for (const QByteArray& part : canonical.split('/')) {
+    for (const QByteArray& part : listing.path.split('/')) {
         if (!part.isEmpty()) {
             walked += "/" + part;
             item = new QTreeWidgetItem(item, {QFile::decodeName(part)});
@@ -181,16 +208,15 @@ bool FolderList::setPath(const QByteArray& path) {
         }
     }
     QTreeWidgetItem* open = item;
-    for (const auto& [shown, name] : subfolders) {
+    for (const auto& [shown, name] : listing.subfolders) {
         auto* child = new QTreeWidgetItem(open, {shown});
-        child->setData(0, Qt::UserRole, (walked.isEmpty() ? QByteArray() : walked) + "/" + name);
+        child->setData(0, Qt::UserRole, walked + "/" + name);
         child->setIcon(0, closedIcon_);
     }
     expandAll();
     setCurrentItem(open);
-    path_ = canonical;
+    path_ = listing.path;
     emit pathChanged();
-    return true;
 }
 
 }  // namespace zavoket

@@ -24,6 +24,9 @@ class DriveList final : public QComboBox {
     void driveChanged();
 };
 
+// A folder's canonical path and its subfolders, as read from the disk.
+struct FolderListing;
+
 // The folder list in the classic style: the open folder's path from the root down, then the
 // open folder's subfolders. Opening an item (double-click or Enter) makes it the open folder;
 // highlighting one does not. 新しいフォルダ (its context menu, or F7) asks for a new subfolder.
@@ -35,12 +38,15 @@ class FolderList final : public QTreeWidget {
     // The open folder's path, as the system names it.
     [[nodiscard]] QByteArray path() const { return path_; }
     // Opens the folder and raises pathChanged before returning; false (and nothing changed)
-    // when it cannot be read.
+    // when it cannot be read. For the start, before the window waits for nothing but events.
     bool setPath(const QByteArray& path);
     bool setPath(const QString& path);
+    // Opens the folder once a thread of its own has read it, so that a stick or a share that
+    // stops answering never holds the window; nothing changes when it cannot be read.
+    void open(const QByteArray& path);
 
-    // Makes the subfolder name in the open folder on a thread of its own (the disk may be a
-    // stick that stops answering), then opens it; folderNotMade says why it could not be.
+    // Makes the subfolder name in the open folder on that thread, then opens it;
+    // folderNotMade says why it could not be.
     void makeFolder(const QString& name);
 
   signals:
@@ -49,10 +55,12 @@ class FolderList final : public QTreeWidget {
     void folderNotMade(const QString& reason);
 
   private:
+    void show(const FolderListing& listing);
+
     QByteArray path_;
     QIcon openIcon_;
     QIcon closedIcon_;
-    Worker maker_;  // last: it ends before what it reports to
+    Worker worker_;  // last: it ends before what it reports to
 };
 
 }  // namespace zavoket

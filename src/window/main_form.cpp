@@ -217,7 +217,7 @@ void MainForm::connectControls() {
     connect(cAbort_, &QPushButton::clicked, this, [this] { app_.batch().abort(); });
     connect(cClose_, &QPushButton::clicked, this, [this] { closeNow(); });
     connect(drive_, &DriveList::driveChanged, this, [this] { onDriveChanged(); });
-    connect(dir_, &FolderList::pathChanged, this, [this] { file_->setPath(dir_->path()); });
+    connect(dir_, &FolderList::pathChanged, this, [this] { file_->open(dir_->path()); });
     connect(dir_, &FolderList::newFolderAsked, this, [this] { askForNewFolder(); });
     connect(dir_, &FolderList::folderNotMade, this, [this](const QString& reason) {
         QMessageBox box(QMessageBox::Warning, "新しいフォルダ",
@@ -249,8 +249,7 @@ void MainForm::askForNewFolder() {
 
 void MainForm::onDriveChanged() {
     // A volume that cannot be read leaves the folder as it was; the list keeps the new pick.
-    dir_->setPath(drive_->drive());
-    file_->setPath(dir_->path());
+    dir_->open(QFile::encodeName(drive_->drive()));
 }
 
 void MainForm::closeNow() {

@@ -126,8 +126,9 @@ TEST_P(StyleTest, EveryTextIsReadableAndTheFocusIsSeen) {
     }
     const QString before = QApplication::style()->name();
     QApplication::setStyle(GetParam());
+    test::writeFile(folder.path() / "1101-A.jpg", "x");
     build();
-    fileList()->addItem("1101-A.jpg");
+    ASSERT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 1; }, 2000));
     child<QLabel>("Label2")->setText("1101-A.jpgをダウンロードしています");
     child("Label11")->show();
     child<StatusLine>("SB")->setMessage("要求を正常に送信しました。");
