@@ -22,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using States = std::vector<std::int16_t>;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using test::listFolder;
 using test::readText;
 
@@ -254,10 +255,9 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
     // Dead ones on either side of the living, as the folder may list them in any order.
     const std::string mine = ".zavoket-" + std::to_string(::getpid()) + "-3-1234.part";
     const std::string living = ".zavoket-1-3-1234.part";  // init's, as another running copy's
-    for (const auto& name :
-         {std::string(".zavoket-99999999-1-1.part"), mine,
-          std::string(".zavoket-99999999-2-2.part"), living,
-          std::string(".zavoket-99999999-3-3.part"), std::string("notes.part")}) {
+    for (const std::string& name :
+         {".zavoket-99999999-1-1.part"s, mine, ".zavoket-99999999-2-2.part"s, living,
+          ".zavoket-99999999-3-3.part"s, "notes.part"s}) {
         test::writeFile(folder.path() / name, "x");
     }
     AtomicFileStore store({.unnamedFiles = GetParam()});
@@ -322,10 +322,8 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
     EXPECT_EQ(static_cast<bool>(lost->commit(folder.str() + "/1105-A.jpg")), !GetParam());
     // The folder's first use cleared the dead runs' names away, and only those.
     Names expected = {living, mine, "1101-A.jpg", "1102-1-A.jpg", "1103-A.jpg"};
-    for (const char* name : {"1104-A.jpg", "1105-A.jpg"}) {
-        if (GetParam()) {
-            expected.emplace_back(name);  // unnamed files have no name to take
-        }
+    if (GetParam()) {  // unnamed files have no name to take
+        expected.insert(expected.end(), {"1104-A.jpg", "1105-A.jpg"});
     }
     expected.insert(expected.end(), {"1201-A.jpg", "later", "notes.part", "stick"});
     EXPECT_EQ(listFolder(folder.path()), expected);
