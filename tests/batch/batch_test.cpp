@@ -79,7 +79,7 @@ class BatchRunTest : public ::testing::Test {
     }
     [[nodiscard]] bool holdsServedBytes(std::size_t index, const fs::path& where = {}) const {
         return fs::is_regular_file(fs::symlink_status(fileOf(index, where))) &&
-               test::readFile(fileOf(index, where)) == collection.bytes(index);
+               std::ranges::equal(test::readText(fileOf(index, where)), collection.bytes(index));
     }
     // Runs action on the batch's thread while the server holds the response for entry index,
     // once that entry is the file in transfer, as a click then would; the response goes on

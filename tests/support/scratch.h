@@ -57,17 +57,12 @@ class Tmpfs {
     std::string failure_;
 };
 
-inline std::vector<char> readFile(const std::filesystem::path& path) {
+inline std::string readText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw std::runtime_error("cannot read " + path.string());
     }
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline std::string readText(const std::filesystem::path& path) {
-    const auto bytes = readFile(path);
-    return {bytes.begin(), bytes.end()};
 }
 
 inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {

@@ -79,19 +79,19 @@ class MainFormTest : public ::testing::Test {
     // The request comes a file early, behind the one before: the action waits until the entry
     // is the file in transfer.
     void during(std::size_t index, std::function<void()> action, bool midBody = false) {
+        const auto now = [=, this] {
+            return text("Label3") == QString::number(index + 1) + "/194";
+        };
+        const auto act = [=, this] { QTimer::singleShot(midBody ? 100 : 0, form.get(), action); };
         server.hold(
             "/" + collection.urlPath(index),
-            [=, this] {
-                QMetaObject::invokeMethod(form.get(),
-                                          [=, this] { whenInTransfer(index, action, midBody); });
-            },
+            [=, this] { QMetaObject::invokeMethod(form.get(), [=, this] { when(now, act); }); },
             midBody);
     }
-    void whenInTransfer(std::size_t index, std::function<void()> action, bool midBody) {
-        const bool now = text("Label3") == QString::number(index + 1) + "/194";
-        QTimer::singleShot(
-            now ? (midBody ? 100 : 0) : 5, form.get(),
-            now ? action : [=, this] { whenInTransfer(index, action, midBody); });
+    // Runs action once ready() holds, looking again every 5 ms: between looks the window
+    // handles its events, which is how what the batch reports reaches it.
+    void when(std::function<bool()> ready, std::function<void()> action) {
+        ready() ? action() : QTimer::singleShot(5, form.get(), [=, this] { when(ready, action); });
     }
 
     const QPalette before;
@@ -99,7 +99,6 @@ class MainFormTest : public ::testing::Test {
     HeldServer server{collection};
     TempFolder folder;
     std::vector<std::vector<std::string>> atTheEnding;  // the folder at each ending
-    std::function<void(int)> retry;                     // a check that waits for events
     EventLoopWaiter waiter;
     std::unique_ptr<Application> app;
     std::unique_ptr<MainForm> form;

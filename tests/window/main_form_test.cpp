@@ -200,19 +200,15 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
         during(6, [this] {
             EXPECT_TRUE(child<QTimer>("Timer1")->isActive());
             EXPECT_TRUE(shown("Image3"));
-            // The states of the file in transfer show while it is under way: each try returns
-            // to the window's events, which is where they arrive.
-            retry = [this](int tries) {
-                const bool sent =
-                    child<StatusLine>("SB")->message() == "要求を正常に送信しました。";
-                if (!sent && tries > 0) {
-                    return QTimer::singleShot(5, form.get(), [this, tries] { retry(tries - 1); });
-                }
-                EXPECT_TRUE(sent);
-                click("CAbort");
-                server.release();
-            };
-            retry(400);
+            // The states of the file in transfer show while it is under way.
+            when(
+                [this] {
+                    return child<StatusLine>("SB")->message() == "要求を正常に送信しました。";
+                },
+                [this] {
+                    click("CAbort");
+                    server.release();
+                });
         });
         QTimer::singleShot(700, form.get(), [this] { server.release(); });
     });
@@ -225,18 +221,10 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_EQ(listFolder(folder.path()).size(), 7u);
     EXPECT_TRUE(server.paths().size() == 7u || server.paths().size() == 8u)
         << "and the file behind";
-    const int afterFirst = child("Image3")->x();
-    EXPECT_GT(afterFirst, designLeft);  // three ticks or so while file 2 was held
+    EXPECT_GT(child("Image3")->x(), designLeft);  // three ticks or so while file 2 was held
 
-    int atSecondStart = -1;
-    during(0, [&] {
-        atSecondStart = child("Image3")->x();  // the disk keeps its place between runs
-        EXPECT_TRUE(shown("Image3"));
-        server.release();
-    });
     fs::create_directory(folder.path() / collection.name(100));  // that file cannot be saved
     click("CGet");
-    EXPECT_EQ(atSecondStart, afterFirst);
     EXPECT_EQ(text("Label3"), "194/194");
     EXPECT_EQ(progress(), std::make_pair(194, 194));
     EXPECT_EQ(text("Label2"), "終了しました（失敗 1 件）");
