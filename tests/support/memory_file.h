@@ -10,7 +10,7 @@ namespace zavoket::test {
 
 // A file kept in memory, or refused as a full disk would, that never gets a name.
 struct MemoryFile final : IncomingFile {
-    Probe probe() override { return standing; }
+    Probe probe() override { return {true, {}}; }
     BodyPlan plan() override { return {true, since}; }
     void setModified(std::int64_t seconds) override { modified = seconds; }
     void toBeNamed() override {}
@@ -22,7 +22,6 @@ struct MemoryFile final : IncomingFile {
     std::error_code commit(const std::string&) override { return {}; }
 
     std::string bytes;
-    Probe standing;
     std::optional<std::int64_t> since;  // the time of a copy that stands, for the request
     std::optional<std::int64_t> modified;
     int restarts = 0;

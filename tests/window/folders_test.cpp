@@ -107,12 +107,11 @@ TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
                                    collection.bytes(20)));
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 175; }, 2000));
     // 新しいフォルダ (F7) makes a subfolder of the open folder and opens it.
-    QTimer::singleShot(0, form.get(), [this] {
-        auto* ask = form->findChild<QInputDialog*>("NewFolder");
-        ASSERT_NE(ask, nullptr);
-        ask->setTextValue("教材 2026");
-        ask->accept();
-    });
+    when([this] { return form->findChild<QInputDialog*>("NewFolder") != nullptr; },
+         [this] {
+             form->findChild<QInputDialog*>("NewFolder")->setTextValue("教材 2026");
+             form->findChild<QInputDialog*>("NewFolder")->accept();
+         });
     dir()->setFocus();
     QTest::keyClick(dir(), Qt::Key_F7);
     EXPECT_TRUE(QTest::qWaitFor([this] { return dir()->path().endsWith("/教材 2026"); }, 2000));

@@ -7,8 +7,7 @@ namespace {
 
 TEST(ProgramTest, AtATerminalItAnswersAndWithoutADisplayItSaysSo) {
     const struct {
-        const char* arguments;
-        const char* starts;
+        const char *arguments, *starts;
         int status;
     } kRows[] = {{"--version", "zavoket 1.0-1\n", 0},
                  {"--help", "Usage: zavoket [--version | --help]\n", 0},
