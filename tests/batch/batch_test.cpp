@@ -67,13 +67,6 @@ class SlowNamingStore final : public FileStore {
 
 class BatchRunTest : public ::testing::Test {
   protected:
-    ApplicationOptions options() {
-        ApplicationOptions o;
-        o.transfer.connectTimeout = 2s;
-        o.transfer.idleTimeout = 1s;
-        o.store = &store;
-        return o;
-    }
     [[nodiscard]] fs::path fileOf(std::size_t index, const fs::path& where = {}) const {
         return (where.empty() ? folder.path() : where) / run.app.catalogue().localName(index);
     }
@@ -101,7 +94,9 @@ class BatchRunTest : public ::testing::Test {
     test::HeldServer server{collection};
     test::TempFolder folder;
     SlowNamingStore store;
-    harness::LocalBatch run{server.baseUrl(), folder.str(), options()};
+    harness::LocalBatch run{server.baseUrl(),
+                            folder.str(),
+                            {{}, {.connectTimeout = 2s, .idleTimeout = 1s}, {}, &store}};
     harness::RecordingView& view = run.view;
     BatchRun& batch = run.batch;
 };

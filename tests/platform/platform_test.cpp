@@ -164,12 +164,10 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
         GTEST_SKIP() << "libproxy's GNOME settings plugin is missing (libproxy1-plugin-gsettings)";
     }
     const ProxySettings proxy(fetch.proxy ? fetch.proxy : "", server.port());
-    CurlTransferOptions options;
-    options.connectTimeout = 2s;
-    options.idleTimeout = 1s;
-    options.maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : options.maxBodyBytes;
     BlockingWaiter waiter;
-    CurlTransfer transfer(waiter, options);
+    CurlTransfer transfer(waiter, {.connectTimeout = 2s,
+                                   .idleTimeout = 1s,
+                                   .maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : 1 << 30});
     // Where nothing listens: only a proxy reaches it.
     std::string url = fetch.proxy    ? "http://127.0.0.2:9/x"
                       : fetch.answer ? server.baseUrl() + "x"

@@ -19,6 +19,8 @@
 
 namespace zavoket::test {
 
+using namespace std::chrono_literals;
+
 // Every window here opens under a dark colour scheme, light text on dark grey: the texts it
 // sets must stay readable whatever the desktop's scheme.
 class MainFormTest : public ::testing::Test {
@@ -38,15 +40,13 @@ class MainFormTest : public ::testing::Test {
         app.reset();
         // Files are received under temporary names, as on a USB stick: what a user could see
         // of them is what these tests look for.
-        ApplicationOptions services;
-        services.baseUrl = server.baseUrl();
-        services.transfer.connectTimeout = services.transfer.idleTimeout = std::chrono::seconds(2);
-        services.files.unnamedFiles = false;
-        app = std::make_unique<Application>(services, waiter);
-        MainFormOptions look;
-        look.endProgram = [this] { atTheEnding.push_back(listFolder(folder.path())); };
-        look.face = face;
-        form = std::make_unique<MainForm>(*app, look);
+        app = std::make_unique<Application>(
+            ApplicationOptions{.baseUrl = server.baseUrl(),
+                               .transfer = {.connectTimeout = 2s, .idleTimeout = 2s},
+                               .files = {.unnamedFiles = false}},
+            waiter);
+        const auto end = [this] { atTheEnding.push_back(listFolder(folder.path())); };
+        form = std::make_unique<MainForm>(*app, MainFormOptions{end, face});
         form->show();
         dir()->setPath(QString::fromStdString(folder.str()));
     }
