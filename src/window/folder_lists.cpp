@@ -103,7 +103,23 @@ std::optional<FolderListing> readFolder(const QByteArray& path) {
 
 }  // namespace
 
-DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+DriveList::DriveList(QWidget* parent)
+    : QComboBox(parent), monitor_(g_unix_mount_monitor_get(), g_object_unref) {
+    list();
+    connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
+    // GLib tells of mounts through Qt's event loop, which runs GLib's main context.
+    g_signal_connect_swapped(monitor_.get(), "mounts-changed",
+                             G_CALLBACK(+[](DriveList* self) { self->list(); }), this);
+}
+
+DriveList::~DriveList() {
+    g_signal_handlers_disconnect_by_data(monitor_.get(), this);
+}
+
+void DriveList::list() {
+    const QString shown = drive();
+    const QSignalBlocker quiet(this);
+    clear();
     auto volumes = shownVolumes();
     std::sort(volumes.begin(), volumes.end(), [](const QStorageInfo& a, const QStorageInfo& b) {
         return a.rootPath() < b.rootPath();
@@ -113,7 +129,12 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
             addItem(volumeLabel(volume), volume.rootPath());
         }
     }
-    connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
+    if (!shown.isEmpty()) {
+        if (findData(shown) < 0) {
+            addItem(shown, shown);
+        }
+        setCurrentIndex(findData(shown));
+    }
 }
 
 QString DriveList::drive() const {

@@ -5,15 +5,21 @@
 #include <QString>
 #include <QTreeWidget>
 
+#include <memory>
+
 #include "batch/worker.h"
+
+using GUnixMountMonitor = struct _GUnixMountMonitor;
 
 namespace zavoket {
 
 // The mounted volumes a destination can be on: real file systems, by name and mount point.
+// A stick plugged in or pulled out while the window is open shows in the list at once.
 class DriveList final : public QComboBox {
     Q_OBJECT
   public:
     explicit DriveList(QWidget* parent);
+    ~DriveList() override;
 
     // The mount point of the volume shown.
     [[nodiscard]] QString drive() const;
@@ -22,6 +28,13 @@ class DriveList final : public QComboBox {
 
   signals:
     void driveChanged();
+
+  private:
+    // Lists what the desktop shows now; the volume shown stays, even once it is gone, until
+    // the user picks another.
+    void list();
+
+    std::unique_ptr<GUnixMountMonitor, void (*)(void*)> monitor_;
 };
 
 // A folder's canonical path and its subfolders, as read from the disk.
