@@ -32,11 +32,19 @@ struct FolderListing {
 
 namespace {
 
+QString volumeLabel(const QStorageInfo& volume) {
+    QString name = volume.name();
+    if (name.isEmpty()) {
+        name = QFileInfo(QString::fromUtf8(volume.device())).fileName();
+    }
+    return name.isEmpty() ? volume.rootPath() : name + " (" + volume.rootPath() + ")";
+}
+
 // What the desktop's file manager shows: GLib decides that for GNOME's (removable media under
 // /media and /run/media, mounts in the home folder), never a kernel file system, a read-only
 // image, /boot or tmpfs. Besides those, the root, the home folder's volume and network shares.
 // A place mounted twice (a bind mount) is listed once.
-QList<QStorageInfo> shownVolumes() {
+DriveList::Drives shownDrives() {
     static const QByteArrayList kShares = {"nfs", "nfs4", "cifs", "smb3", "fuse.sshfs"};
     QStringList points = {"/", QStorageInfo(QDir::homePath()).rootPath()};
     GList* mounts = g_unix_mounts_get(nullptr);
@@ -51,24 +59,17 @@ QList<QStorageInfo> shownVolumes() {
         g_unix_mount_free(mount);
     }
     g_list_free(mounts);
-    QList<QStorageInfo> volumes;
+    DriveList::Drives drives;
     QByteArrayList devices;
     for (const QString& point : points) {
         const QStorageInfo volume(point);
         if (volume.isValid() && volume.rootPath() == point && !devices.contains(volume.device())) {
             devices.append(volume.device());
-            volumes.append(volume);
+            drives.append({volumeLabel(volume), point});
         }
     }
-    return volumes;
-}
-
-QString volumeLabel(const QStorageInfo& volume) {
-    QString name = volume.name();
-    if (name.isEmpty()) {
-        name = QFileInfo(QString::fromUtf8(volume.device())).fileName();
-    }
-    return name.isEmpty() ? volume.rootPath() : name + " (" + volume.rootPath() + ")";
+    std::sort(drives.begin(), drives.end(), [](auto& a, auto& b) { return a.second < b.second; });
+    return drives;
 }
 
 // Read as bytes: Linux names are bytes, and one that is not UTF-8 (from an old stick or a share)
@@ -105,29 +106,31 @@ std::optional<FolderListing> readFolder(const QByteArray& path) {
 
 DriveList::DriveList(QWidget* parent)
     : QComboBox(parent), monitor_(g_unix_mount_monitor_get(), g_object_unref) {
-    list();
+    show(shownDrives());
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
-    // GLib tells of mounts through Qt's event loop, which runs GLib's main context.
+    // GLib tells of mounts through Qt's event loop, which runs GLib's main context; a share
+    // that stops answering holds only the reader.
     g_signal_connect_swapped(monitor_.get(), "mounts-changed",
-                             G_CALLBACK(+[](DriveList* self) { self->list(); }), this);
+                             G_CALLBACK(+[](DriveList* self) { self->listAgain(); }), this);
+}
+
+void DriveList::listAgain() {
+    reader_.post([this] {
+        QMetaObject::invokeMethod(
+            this, [this, drives = shownDrives()] { show(drives); }, Qt::QueuedConnection);
+    });
 }
 
 DriveList::~DriveList() {
     g_signal_handlers_disconnect_by_data(monitor_.get(), this);
 }
 
-void DriveList::list() {
+void DriveList::show(const Drives& drives) {
     const QString shown = drive();
     const QSignalBlocker quiet(this);
     clear();
-    auto volumes = shownVolumes();
-    std::sort(volumes.begin(), volumes.end(), [](const QStorageInfo& a, const QStorageInfo& b) {
-        return a.rootPath() < b.rootPath();
-    });
-    for (const auto& volume : volumes) {
-        if (findData(volume.rootPath()) < 0) {
-            addItem(volumeLabel(volume), volume.rootPath());
-        }
+    for (const auto& [label, point] : drives) {
+        addItem(label, point);
     }
     if (!shown.isEmpty()) {
         if (findData(shown) < 0) {

@@ -26,15 +26,20 @@ class DriveList final : public QComboBox {
     // Shows the volume that holds path, without raising driveChanged.
     void showVolumeOf(const QString& path);
 
+    // Each volume's label and mount point.
+    using Drives = QList<std::pair<QString, QString>>;
+
   signals:
     void driveChanged();
 
   private:
-    // Lists what the desktop shows now; the volume shown stays, even once it is gone, until
-    // the user picks another.
-    void list();
+    // Reads the drives again on the reader, then shows them.
+    void listAgain();
+    // Lists the drives; the one shown stays, even once it is gone, until the user picks another.
+    void show(const Drives& drives);
 
     std::unique_ptr<GUnixMountMonitor, void (*)(void*)> monitor_;
+    Worker reader_;  // last: it ends before what it reports to
 };
 
 // A folder's canonical path and its subfolders, as read from the disk.
