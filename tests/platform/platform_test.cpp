@@ -169,12 +169,11 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
                                    .idleTimeout = 1s,
                                    .maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : 1 << 30});
     // Where nothing listens: only a proxy reaches it.
-    std::string url = fetch.proxy    ? "http://127.0.0.2:9/x"
-                      : fetch.answer ? server.baseUrl() + "x"
-                                     : server.baseUrl() + "1101\\1101-A.jpg";
-    if (fetch.byName) {
-        url.replace(url.find("127.0.0.1"), 9, "localhost");
-    }
+    const std::string url =
+        fetch.proxy    ? "http://127.0.0.2:9/x"
+        : fetch.answer ? server.baseUrl() + "x"
+        : fetch.byName ? "http://localhost:" + std::to_string(server.port()) + "/1101/1101-A.jpg"
+                       : server.baseUrl() + "1101\\1101-A.jpg";
     States states;
     auto record = [&states](ConnectionState s) { states.push_back(static_cast<std::int16_t>(s)); };
     test::MemoryFile sink;

@@ -56,15 +56,9 @@ ExfatStick::~ExfatStick() {
     }
 }
 
-void ExfatStick::freeze() {
+void ExfatStick::signal(int number) const {
     if (daemon_) {
-        ::kill(daemon_->pid(), SIGSTOP);
-    }
-}
-
-void ExfatStick::thaw() {
-    if (daemon_) {
-        ::kill(daemon_->pid(), SIGCONT);
+        ::kill(daemon_->pid(), number);
     }
 }
 

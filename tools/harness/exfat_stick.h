@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -26,10 +28,12 @@ class ExfatStick {
 
     // Stops and resumes the file system's daemon: every access waits meanwhile, as on a stick
     // pulled half out or a share whose link dropped.
-    void freeze();
-    void thaw();
+    void freeze() { signal(SIGSTOP); }
+    void thaw() { signal(SIGCONT); }
 
   private:
+    void signal(int number) const;
+
     ScratchFolder scratch_;
     std::string loop_;
     std::unique_ptr<Process> daemon_;
