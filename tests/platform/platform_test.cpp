@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{"MovedToAnotherProtocol", [](R& r) { r.set_redirect("ftp://127.0.0.1/x"); }, FetchOutcome::Refused, -1, {}, -2},
     FetchCase{"CutMidBody", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto& sink) {
                   return sink.write("G@\x11\x10", 4) && false; }); },  // the connection drops
-              FetchOutcome::TransportError, 200, {}},
+              FetchOutcome::TransportError, 200, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
     FetchCase{"ALargeFile", [](R& r) { generated(r, 200, 2 << 20); }, FetchOutcome::Received, 200, {}},
     FetchCase{"ARedirectBodyUpToTheLimit", [](R& r) { generated(r, 302, 1 << 20), r.set_redirect("/1101/1101-A.jpg"); },
               FetchOutcome::Received, 200, {}, 0},
