@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "batch/body_check.h"
 #include "batch/state_messages.h"
@@ -82,13 +83,14 @@ BatchRun::Asked BatchRun::ask(std::size_t index) {
     return asked;
 }
 
-// What was asked for behind the file in transfer leaves nothing: a stop comes before its turn.
+// What was asked for behind the file in transfer leaves nothing: a stop comes before their turn.
 void BatchRun::dropNext() {
-    if (next_) {
+    if (!next_.empty()) {
         transfer_.dropPrefetch();
-        next_->sink.reset();
-        files_.hand(std::move(next_->file), {}, next_->index);
-        next_.reset();
+    }
+    for (Asked& next : std::exchange(next_, {})) {
+        next.sink.reset();
+        files_.hand(std::move(next.file), {}, next.index);
     }
 }
 
@@ -98,12 +100,19 @@ void BatchRun::downloadOne(std::size_t index) {
     const std::string& name = catalogue_.localName(index);
     view_->setLabel2Caption(name + "をダウンロードしています");
 
-    Asked asked = next_ && next_->index == index ? std::move(*next_) : ask(index);
-    next_.reset();
-    // The next file is asked for behind this one, so the link does not idle between the two.
-    if (index < kLastIndex) {
-        next_ = ask(index + 1);
-        transfer_.prefetch(view_->turlText() + catalogue_.remotePath(index + 1), *next_->sink);
+    if (!next_.empty() && next_.front().index != index) {
+        dropNext();
+    }
+    Asked asked = next_.empty() ? ask(index) : std::move(next_.front());
+    if (!next_.empty()) {
+        next_.pop_front();
+    }
+    // The two files after this one are asked for behind it: while it arrives, the one behind
+    // may end (a small picture) and the one after start, so the link does not idle.
+    for (std::size_t ahead = index + 1 + next_.size(); ahead <= std::min(index + 2, kLastIndex);
+         ++ahead) {
+        next_.push_back(ask(ahead));
+        transfer_.prefetch(view_->turlText() + catalogue_.remotePath(ahead), *next_.back().sink);
     }
     std::unique_ptr<IncomingFile> file = std::move(asked.file);
     FetchResult result;

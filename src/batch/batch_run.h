@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,7 +82,7 @@ class BatchRun {
     bool running_ = false;
     bool terminated_ = false;
     std::vector<std::size_t> failed_;  // catalogue indices, named at the end of the batch
-    std::optional<Asked> next_;        // asked for behind the file in transfer
+    std::deque<Asked> next_;           // asked for behind the file in transfer, in order
     FilePipeline files_;               // last: its thread goes first
 };
 

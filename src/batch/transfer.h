@@ -87,9 +87,9 @@ class Transfer {
     [[nodiscard]] virtual FetchResult fetch(const std::string& url, const StateListener& onState,
                                             BodySink& sink) = 0;
 
-    // Asks for url into sink behind the fetch that comes next, so that its request need not wait
-    // for that fetch to end; a later fetch() of the same sink takes it over, its states held
-    // until then. At most one is asked for so.
+    // Asks for url into sink behind the fetch that comes next (and behind those asked for
+    // before), so that its request need not wait for that fetch to end; a later fetch() of the
+    // same sink takes it over, its states held until then.
     virtual void prefetch(const std::string& url, BodySink& sink) = 0;
     // Drops what prefetch() asked for: its sink hears nothing more once this returns.
     virtual void dropPrefetch() = 0;

@@ -1,7 +1,8 @@
 #include "platform/curl_transfer.h"
 
+#include <algorithm>
+#include <deque>
 #include <mutex>
-#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -22,7 +23,7 @@ void globalInit() {
     });
 }
 
-// Two connections at most: the file taken over and the one behind it.
+// Two connections at most, and two requests under way: the file taken over and one behind it.
 constexpr long kConnections = 2;
 
 }  // namespace
@@ -52,9 +53,10 @@ struct CurlTransfer::Impl final : CurlTaskContext {
     // On the owner's thread: runs job on the worker and hands the states it brings to onState
     // until it is done.
     void runOnWorker(const std::function<void()>& job, const StateListener& onState);
-    // On the worker: the fetch taken over runs to its end, the one behind it starting as soon as
-    // the first one's request has gone, so that the requests reach the server in order. Both
-    // wait for their answers at once: a far server's round trip is not waited out once a file.
+    // On the worker: the fetch taken over runs to its end. Those asked for behind it start in
+    // turn, each once the request before it has gone, so that the requests reach the server in
+    // order, and while fewer than two are under way: one behind that ends early (a small
+    // picture) lets the next begin, and a far server's round trip is not waited out once a file.
     void drive();
     void startNext();
 
@@ -63,9 +65,9 @@ struct CurlTransfer::Impl final : CurlTaskContext {
 
     // The worker's own.
     DesktopProxy proxies;
-    std::unique_ptr<CurlTask> current;  // the fetch taken over
-    std::unique_ptr<CurlTask> next;     // the one behind it, under way or done
-    std::optional<std::pair<std::string, BodySink*>> asked;  // the one behind it, not started
+    std::unique_ptr<CurlTask> current;                    // the fetch taken over
+    std::deque<std::unique_ptr<CurlTask>> behind;         // those behind it, under way or done
+    std::deque<std::pair<std::string, BodySink*>> asked;  // and behind those, not started
 
     // Handed between the worker and the owner's thread, under the mutex.
     std::mutex mutex;
@@ -106,10 +108,13 @@ void CurlTransfer::Impl::runOnWorker(const std::function<void()>& job,
 }
 
 void CurlTransfer::Impl::startNext() {
-    if (asked && !next && current->asked()) {
-        next = std::make_unique<CurlTask>(*this, asked->first, *asked->second);
-        asked.reset();
-        next->begin();
+    const auto underWay = [](const auto& task) { return !task->done(); };
+    while (!asked.empty() && (behind.empty() ? current : behind.back())->asked() &&
+           underWay(current) + std::ranges::count_if(behind, underWay) < kConnections) {
+        behind.push_back(
+            std::make_unique<CurlTask>(*this, asked.front().first, *asked.front().second));
+        asked.pop_front();
+        behind.back()->begin();
     }
 }
 
@@ -127,11 +132,13 @@ void CurlTransfer::Impl::drive() {
             if (message->msg != CURLMSG_DONE) {
                 continue;
             }
-            for (CurlTask* task : {current.get(), next.get()}) {
-                if (task != nullptr && task->easy() == message->easy_handle) {
+            const auto ended = [message](const std::unique_ptr<CurlTask>& task) {
+                if (task->easy() == message->easy_handle) {
                     task->finish(message->data.result);
                 }
-            }
+            };
+            ended(current);
+            std::ranges::for_each(behind, ended);
         }
         startNext();
         if (!current->done()) {
@@ -159,7 +166,7 @@ CurlTransfer::CurlTransfer(Waiter& waiter, CurlTransferOptions options)
 // goes last.
 CurlTransfer::~CurlTransfer() {
     impl_->worker.post([impl = impl_.get()] {
-        impl->next.reset();
+        impl->behind.clear();
         impl->current.reset();
     });
 }
@@ -182,11 +189,12 @@ FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onS
     Impl& t = *impl_;
     impl_->runOnWorker(
         [&t, &url, &sink, &result] {
-            // The one behind the last fetch, if it is this one, is taken over where it stands.
-            if (t.next && &t.next->sink() == &sink) {
-                t.current = std::move(t.next);
+            // The first behind the last fetch, if it is this one, is taken over where it stands.
+            if (!t.behind.empty() && &t.behind.front()->sink() == &sink) {
+                t.current = std::move(t.behind.front());
+                t.behind.pop_front();
             } else {
-                t.next.reset();
+                t.behind.clear();
                 t.current = std::make_unique<CurlTask>(t, url, sink);
                 t.current->begin();
             }
@@ -201,14 +209,14 @@ FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onS
 }
 
 void CurlTransfer::prefetch(const std::string& url, BodySink& sink) {
-    impl_->worker.post([impl = impl_.get(), url, &sink] { impl->asked.emplace(url, &sink); });
+    impl_->worker.post([impl = impl_.get(), url, &sink] { impl->asked.emplace_back(url, &sink); });
 }
 
 void CurlTransfer::dropPrefetch() {
     impl_->runOnWorker(
         [impl = impl_.get()] {
-            impl->next.reset();
-            impl->asked.reset();
+            impl->behind.clear();
+            impl->asked.clear();
         },
         {});
 }

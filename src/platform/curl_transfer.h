@@ -45,9 +45,9 @@ class CurlTransfer final : public Transfer {
     [[nodiscard]] FetchResult fetch(const std::string& url, const StateListener& onState,
                                     BodySink& sink) override;
 
-    // The request for the next file leaves, on a second connection, as soon as the request of
-    // the coming fetch has gone, so the link never idles between files; the next fetch() of the
-    // same sink takes it over where it stands. Its body goes to its own sink, never to memory.
+    // Requests for the files asked for leave in order, on a second connection, while fewer than
+    // two are under way, so the link never idles between files; the next fetch() of the first
+    // one's sink takes it over where it stands. Bodies go to their own sinks, never to memory.
     void prefetch(const std::string& url, BodySink& sink) override;
     void dropPrefetch() override;
 

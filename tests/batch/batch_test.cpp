@@ -144,8 +144,8 @@ TEST_P(AbortTest, StopsRightAfterThatFileOnceItHasItsName) {
     EXPECT_FALSE(view.timer1Enabled || view.image3Visible);
     EXPECT_EQ(listFolder(folder.path()).size(), at + 1);
     EXPECT_TRUE(holdsServedBytes(at));
-    // The file behind may have been asked for; nothing of it is left.
-    EXPECT_TRUE(server.paths().size() == at + 1 || server.paths().size() == at + 2);
+    // The two files behind may have been asked for; nothing of them is left.
+    EXPECT_TRUE(server.paths().size() >= at + 1 && server.paths().size() <= at + 3);
 }
 
 TEST_F(BatchRunTest, UnknownStatesLeaveTheLastKnownOneShownAndOnlyAnErrorAsksToStop) {
@@ -299,12 +299,17 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
             {0, "/1101/1101-A.jpg"}, {21, "/1309/1309-A.jpg"}, {22, "/1309/1309-1-A.mpg"}, {100, "/1707/1707-5.mpg"},
             {114, "/1715/1715-1.mpg"}, {116, "/1714/1714-1.mpg"}, {160, "/4202/4202-1-1.mpg"}, {193, "/5104/5104-2.mpg"}};
         // clang-format on
-        // Two files are under way at a time: one may overtake the other by a step.
+        for (const auto& [index, path] : kPlaces) {
+            EXPECT_EQ("/" + collection.urlPath(index), path);
+        }
+        // Three are under way at a time, on two connections: the server may take one up to
+        // two places early or late.
         auto paths = server.paths();
         std::erase_if(paths, [this](const auto& path) { return collection.find(path) < 0; });
-        for (const auto& [index, path] : kPlaces) {
-            const long at = std::find(paths.begin(), paths.end(), path) - paths.begin();
-            EXPECT_LE(std::abs(at - static_cast<long>(index)), 1) << path;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            const auto place =
+                static_cast<long>(i % Catalogue::kSize);  // of this batch or the first
+            EXPECT_LE(std::abs(collection.find(paths[i]) - place), 2) << paths[i];
         }
     }
     // Whatever stands under a catalogue name is the file as served, or the copy from before.

@@ -77,7 +77,7 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
     EXPECT_EQ(test::readText(where / collection.name(3)), "copy from an earlier batch");
     EXPECT_TRUE(stick || atTheEnding.at(0).size() == 4)
         << "the temporary name of the file in transfer stayed";
-    EXPECT_FALSE(server.requested("/" + collection.urlPath(5))) << "past the file behind";
+    EXPECT_FALSE(server.requested("/" + collection.urlPath(6))) << "past the two behind";
     // Once a hung stick answers again, what the close left to another process is gone from it.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return std::ranges::none_of(listFolder(where), isStoreTemporaryName); }, 3000));
