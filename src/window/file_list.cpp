@@ -79,7 +79,7 @@ void FileList::list() {
             this,
             [this, path, names = std::move(names)] {
                 if (names && path == path_) {
-                    show(*names);
+                    showNames(*names);
                 }
             },
             Qt::QueuedConnection);
@@ -92,11 +92,11 @@ bool FileList::setPath(const QByteArray& path) {
         return false;
     }
     path_ = path;
-    show(*listed);
+    showNames(*listed);
     return true;
 }
 
-void FileList::show(QStringList names) {
+void FileList::showNames(QStringList names) {
     std::sort(names.begin(), names.end());
     // The batch refreshes after every file: only the rows that changed are touched, so a
     // refresh costs little however many files the folder holds.

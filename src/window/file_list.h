@@ -26,7 +26,7 @@ class FileList final : public QListWidget {
 
   private:
     void list();
-    void show(QStringList names);
+    void showNames(QStringList names);
 
     QByteArray path_;
     bool refreshPending_ = false;

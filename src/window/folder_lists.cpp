@@ -106,7 +106,7 @@ std::optional<FolderListing> readFolder(const QByteArray& path) {
 
 DriveList::DriveList(QWidget* parent)
     : QComboBox(parent), monitor_(g_unix_mount_monitor_get(), g_object_unref) {
-    show(shownDrives());
+    showDrives(shownDrives());
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
     // GLib tells of mounts through Qt's event loop, which runs GLib's main context; a share
     // that stops answering holds only the reader.
@@ -117,7 +117,7 @@ DriveList::DriveList(QWidget* parent)
 void DriveList::listAgain() {
     reader_.post([this] {
         QMetaObject::invokeMethod(
-            this, [this, drives = shownDrives()] { show(drives); }, Qt::QueuedConnection);
+            this, [this, drives = shownDrives()] { showDrives(drives); }, Qt::QueuedConnection);
     });
 }
 
@@ -125,7 +125,7 @@ DriveList::~DriveList() {
     g_signal_handlers_disconnect_by_data(monitor_.get(), this);
 }
 
-void DriveList::show(const Drives& drives) {
+void DriveList::showDrives(const Drives& drives) {
     const QString shown = drive();
     const QSignalBlocker quiet(this);
     clear();
@@ -190,7 +190,7 @@ void FolderList::makeFolder(const QString& name) {
                 } else if (!listing) {
                     emit folderNotMade("作ったフォルダを開けません。");
                 } else {
-                    show(*listing);
+                    showListing(*listing);
                 }
             },
             Qt::QueuedConnection);
@@ -204,7 +204,7 @@ bool FolderList::setPath(const QString& path) {
 bool FolderList::setPath(const QByteArray& path) {
     const auto listing = readFolder(path);
     if (listing) {
-        show(*listing);
+        showListing(*listing);
     }
     return listing.has_value();
 }
@@ -212,12 +212,17 @@ bool FolderList::setPath(const QByteArray& path) {
 void FolderList::open(const QByteArray& path) {
     worker_.post([this, path] {
         QMetaObject::invokeMethod(
-            this, [this, listing = readFolder(path)] { listing ? show(*listing) : void(); },
+            this,
+            [this, listing = readFolder(path)] {
+                if (listing) {
+                    showListing(*listing);
+                }
+            },
             Qt::QueuedConnection);
     });
 }
 
-void FolderList::show(const FolderListing& listing) {
+void FolderList::showListing(const FolderListing& listing) {
     clear();
     QTreeWidgetItem* item = new QTreeWidgetItem(this, {"/"});
     item->setData(0, Qt::UserRole, QByteArray("/"));

@@ -36,7 +36,7 @@ class DriveList final : public QComboBox {
     // Reads the drives again on the reader, then shows them.
     void listAgain();
     // Lists the drives; the one shown stays, even once it is gone, until the user picks another.
-    void show(const Drives& drives);
+    void showDrives(const Drives& drives);
 
     std::unique_ptr<GUnixMountMonitor, void (*)(void*)> monitor_;
     Worker reader_;  // last: it ends before what it reports to
@@ -73,7 +73,7 @@ class FolderList final : public QTreeWidget {
     void folderNotMade(const QString& reason);
 
   private:
-    void show(const FolderListing& listing);
+    void showListing(const FolderListing& listing);
 
     QByteArray path_;
     QIcon openIcon_;
