@@ -18,6 +18,7 @@
 #include "sample_server.h"
 #include "support/held_server.h"
 #include "support/scratch.h"
+#include "support/stores.h"
 
 namespace zavoket {
 namespace {
@@ -29,41 +30,6 @@ using test::listFolder;
 const char* const kFinished = "終了しました";
 const char* const kAborted = "中止しました";
 const char* const kErrorText = "コンピュータとの通信中にエラーが発生しました。";
-
-// The real store, but the file named slowName takes a while to get its name: the moment
-// between the end of its transfer and its name lasts long enough to act in. It counts the
-// files let go on the batch's own thread, which would make the window wait for the disk.
-class SlowNamingStore final : public FileStore {
-  public:
-    std::unique_ptr<IncomingFile> prepare(const std::string& folder,
-                                          const std::string& name) override {
-        return std::make_unique<File>(*this, store.prepare(folder, name));
-    }
-    std::string slowName;
-    const std::thread::id batchThread = std::this_thread::get_id();
-    std::atomic<int> closedOnBatchThread{0};
-
-  private:
-    struct File final : IncomingFile {
-        File(SlowNamingStore& s, std::unique_ptr<IncomingFile> f) : owner(s), file(std::move(f)) {}
-        ~File() override {
-            owner.closedOnBatchThread += owner.batchThread == std::this_thread::get_id();
-        }
-        Probe probe() override { return file->probe(); }
-        void setModified(std::int64_t seconds) override { file->setModified(seconds); }
-        void toBeNamed() override { file->toBeNamed(); }
-        bool restart(std::string_view type) override { return file->restart(type); }
-        bool append(std::span<const char> bytes) override { return file->append(bytes); }
-        bool complete() override { return file->complete(); }
-        std::error_code commit(const std::string& path) override {
-            std::this_thread::sleep_for(path.ends_with("/" + owner.slowName) ? 300ms : 0ms);
-            return file->commit(path);
-        }
-        SlowNamingStore& owner;
-        std::unique_ptr<IncomingFile> file;
-    };
-    AtomicFileStore store{{.unnamedFiles = false}};  // temporary names, as on a USB stick
-};
 
 class BatchRunTest : public ::testing::Test {
   protected:
@@ -93,7 +59,7 @@ class BatchRunTest : public ::testing::Test {
     const sample::Collection collection{sample::Profile::Small, 7};
     test::HeldServer server{collection};
     test::TempFolder folder;
-    SlowNamingStore store;
+    test::SlowNamingStore store;
     harness::LocalBatch run{server.baseUrl(),
                             folder.str(),
                             {{}, {.connectTimeout = 2s, .idleTimeout = 1s}, {}, &store}};
@@ -118,14 +84,8 @@ INSTANTIATE_TEST_SUITE_P(During, AbortTest,
 TEST_P(AbortTest, StopsRightAfterThatFileOnceItHasItsName) {
     const std::size_t at = GetParam().at;
     store.slowName = GetParam().slowNaming ? run.app.catalogue().localName(at) : "-";
-    during(at, [this, at] {
+    during(at, [this] {
         EXPECT_TRUE(view.image3Visible && view.timer1Enabled) << "the disk does not move";
-        // The file behind has been asked for while this one's answer is still to come.
-        const std::string behind = at < 193 ? "/" + collection.urlPath(at + 1) : "";
-        for (int i = 0; i < 200 && !behind.empty() && !server.requested(behind); ++i) {
-            std::this_thread::sleep_for(10ms);
-        }
-        EXPECT_TRUE(behind.empty() || server.requested(behind)) << "the link idles";
         batch.abort();
     });
     view.onLabel2 = [&](const std::string& text) {
@@ -159,24 +119,6 @@ TEST_F(BatchRunTest, UnknownStatesLeaveTheLastKnownOneShownAndOnlyAnErrorAsksToS
     EXPECT_EQ(batch.abortFlag(), -1);
     batch.start();  // a stop asked for while idle is forgotten at the next start
     EXPECT_EQ(view.label2, kFinished);
-}
-
-TEST_F(BatchRunTest, ClosingNamesTheFileWhoseTransferEndedAndNoOther) {
-    store.slowName = run.app.catalogue().localName(4);
-    std::chrono::steady_clock::duration settling{};
-    during(5, [this, &settling] {
-        EXPECT_FALSE(fs::exists(fileOf(4))) << "named before the ending";
-        const auto now = std::chrono::steady_clock::now();
-        EXPECT_TRUE(run.app.shutdown(now + 10s));
-        settling = std::chrono::steady_clock::now() - now;
-    });
-    batch.start();
-
-    EXPECT_EQ(listFolder(folder.path()).size(), 5u);
-    EXPECT_TRUE(holdsServedBytes(4));
-    EXPECT_EQ(view.label2, run.app.catalogue().localName(5) + "をダウンロードしています");
-    EXPECT_LT(settling, 5s) << "settling waited for its deadline, not for the file";
-    EXPECT_EQ(store.closedOnBatchThread, 0);
 }
 
 // What the folder went through before the batch: nothing more than the fixture's, a whole first

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/memory_file.h"
+#include "support/stores.h"
 
 #include <string>
 #include <vector>

@@ -13,7 +13,7 @@
 #include "platform/temporary_names.h"
 #include "sample_server.h"
 #include "support/held_server.h"
-#include "support/memory_file.h"
+#include "support/stores.h"
 #include "support/scratch.h"
 
 namespace zavoket {

@@ -12,6 +12,7 @@
 #include "platform/temporary_names.h"
 #include "support/held_server.h"
 #include "support/scratch.h"
+#include "support/stores.h"
 #include "window/event_loop_waiter.h"
 #include "window/file_list.h"
 #include "window/folder_lists.h"
@@ -43,7 +44,8 @@ class MainFormTest : public ::testing::Test {
         app = std::make_unique<Application>(
             ApplicationOptions{.baseUrl = server.baseUrl(),
                                .transfer = {.connectTimeout = 2s, .idleTimeout = 2s},
-                               .files = {.unnamedFiles = false}},
+                               .files = {},
+                               .store = &store},
             waiter);
         const auto end = [this] { atTheEnding.push_back(listFolder(folder.path())); };
         form = std::make_unique<MainForm>(*app, MainFormOptions{end, face});
@@ -100,6 +102,7 @@ class MainFormTest : public ::testing::Test {
     TempFolder folder;
     std::vector<std::vector<std::string>> atTheEnding;  // the folder at each ending
     EventLoopWaiter waiter;
+    SlowNamingStore store;
     std::unique_ptr<Application> app;
     std::unique_ptr<MainForm> form;
 };
