@@ -45,11 +45,12 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
     test::writeFile(where / "ノート.part", "a teacher's own file, named as ours end");
     const Flush flush = GetParam().flush;
     store.slowName = flush != Flush::Done ? collection.name(2) : "-";
-    // A hung flush goes no further until this test has looked, as in a program gone.
-    std::promise<void> looked;
-    if (flush == Flush::Hung) {
-        store.whileNaming = [done = looked.get_future().share()] { done.wait(); };
-    }
+    // A slow flush ends 100 ms into the close; a hung one goes no further until this test has
+    // looked, as in a program gone.
+    std::promise<void> closing, looked;
+    store.whileNaming = [flush, c = closing.get_future().share(), l = looked.get_future().share()] {
+        flush == Flush::Hung ? l.wait() : (c.wait(), std::this_thread::sleep_for(100ms));
+    };
     // The stick answers again after a while whatever the window does: an ending that waits
     // for it fails this test instead of hanging it.
     std::promise<void> closed;
@@ -74,6 +75,7 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
         if (stick) {
             stick->freeze();  // as a stick pulled half out, or a share whose link dropped
         }
+        closing.set_value();
         const auto at = std::chrono::steady_clock::now();
         GetParam().titleBar ? (void)form->close() : click("CClose");
         took = std::chrono::steady_clock::now() - at;
