@@ -23,7 +23,7 @@ class RecordingView final : public BatchView {
     void setSbText(const std::string& text) override { sb = text; }
     [[nodiscard]] std::string turlText() const override { return turl; }
     [[nodiscard]] std::string dirPath() const override { return dir; }
-    void refreshFile() override {}
+    void refreshFile() override { ++refreshes; }
 
     std::string turl;
     std::string dir;
@@ -33,6 +33,7 @@ class RecordingView final : public BatchView {
     bool label11Visible = false;
     bool image3Visible = false;
     bool timer1Enabled = false;
+    int refreshes = 0;  // of the file list
     std::function<void(const std::string&)> onLabel2;
 };
 
