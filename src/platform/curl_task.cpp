@@ -281,11 +281,13 @@ void CurlTask::configure() {
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(context_.options.connectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(context_.options.idleTimeout.count()));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
+                     static_cast<long>(context_.options.idleTimeout.count()));
     // Asks for the file as it is; a server that encodes it all the same has it decoded here,
     // and one whose encoding cannot be decoded fails the fetch, so nothing encoded is saved.
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "identity");
-    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(context_.options.maxBodyBytes));
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(context_.options.maxBodyBytes));
     curl_easy_setopt(e, CURLOPT_FILETIME, 1L);  // the server's Last-Modified, for the next batch
     curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);

@@ -161,9 +161,9 @@ void pngChunk(std::string& out, const char* type, const std::string& data) {
     const std::string typed = type + data;
     putBigEndian(out, static_cast<std::uint32_t>(data.size()));
     out += typed;
-    putBigEndian(out, static_cast<std::uint32_t>(
-                          ::crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
-                                  static_cast<uInt>(typed.size()))));
+    putBigEndian(out,
+                 static_cast<std::uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
+                                                    static_cast<uInt>(typed.size()))));
 }
 
 // An RGBA PNG of size x size pixels, each source pixel scaled by a whole factor and centred.
@@ -183,8 +183,8 @@ std::string png(const Image& image, int size) {
         for (int x = 0; x < size; ++x) {
             const int index = paletteIndex(pixel(y, x));
             const Colour c = index < 0 ? Colour{'.', 0, 0, 0} : kPalette[index];
-            raw += {static_cast<char>(c.red), static_cast<char>(c.green),
-                    static_cast<char>(c.blue), static_cast<char>(index < 0 ? 0 : 255)};
+            raw += {static_cast<char>(c.red), static_cast<char>(c.green), static_cast<char>(c.blue),
+                    static_cast<char>(index < 0 ? 0 : 255)};
         }
     }
     uLongf packedSize = ::compressBound(static_cast<uLong>(raw.size()));
