@@ -97,6 +97,7 @@ struct FetchCase {
     std::optional<std::int64_t> since = {};  // the time of a copy that stands
     const char* proxy = nullptr;  // "environment" or "GNOME": /x by the server as the proxy
     bool cancel = false;          // 700 ms into the fetch, from another thread
+    bool ahead = false;           // the next fetch is asked for ahead, behind this one
 };
 
 const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
@@ -129,7 +130,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{"CutMidBody", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto& sink) {
                   return sink.write("G@\x11\x10", 4) && false; }); },  // the connection drops
               FetchOutcome::TransportError, 200, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
-    FetchCase{"ALargeFile", [](R& r) { generated(r, 200, 2 << 20); }, FetchOutcome::Received, 200, {}},
+    FetchCase{"ALargeFileAndTheNextAhead", [](R& r) { generated(r, 200, 2 << 20); }, FetchOutcome::Received, 200, {}, -1,
+              kNewConnection, false, 0, false, {}, nullptr, false, true},
     FetchCase{"ARedirectBodyUpToTheLimit", [](R& r) { generated(r, 302, 1 << 20), r.set_redirect("/1101/1101-A.jpg"); },
               FetchOutcome::Received, 200, {}, 0},
     FetchCase{"AnEndlessRedirectBody", [](R& r) { generated(r, 302, 0), r.set_redirect("/1101/1101-A.jpg"); },
@@ -176,6 +178,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     States states;
     auto record = [&states](ConnectionState s) { states.push_back(static_cast<std::int16_t>(s)); };
     test::MemoryFile sink;
+    test::MemoryFile next;
     sink.full = fetch.sinkFull;
     sink.since = fetch.since;
     endlessBytesSent = 0;
@@ -191,6 +194,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
         }
     });
     const auto started = std::chrono::steady_clock::now();
+    fetch.ahead ? transfer.prefetch(server.baseUrl() + "1101/1101-A.jpg", next) : void();
     const FetchResult result = transfer.fetch(url, record, sink);
     // Far below what a server gone silent would hold the batch for: the idle limit, or the
     // cancel, ended it; and the wait slept.
@@ -224,7 +228,6 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     EXPECT_LT(endlessBytesSent, std::size_t{16} << 20) << "an endless answer was read on";
     // The next request of the batch still goes through.
     states.clear();
-    test::MemoryFile next;
     EXPECT_EQ(transfer.fetch(server.baseUrl() + "1101/1101-A.jpg", record, next).outcome,
               fetch.maxBody > 0 ? FetchOutcome::Refused : FetchOutcome::Received);
     EXPECT_TRUE(fetch.next.empty() || states == fetch.next) << ::testing::PrintToString(states);
