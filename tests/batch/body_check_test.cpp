@@ -38,6 +38,7 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         {"an untyped Japanese text", "", {"アクセスが拒否されました（フィルタ）。\n"}, false, false},
         {"an untyped text with the edges of UTF-8, cut off", "", {"Blocked \xC2\xA9 \xDF\xBF \xE0\xA0\x80 \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF \xE3\x81"}, false, false},
         {"untyped XML", "", {"<?xml version=\"1.0\"?>\x01"s}, false, false},
+        {"an untyped page in Latin-1", "", {"<html><body>Acc\xE8s refus\xE9</body></html>"}, false, false},
         {"a picture of two bytes", "image/jpeg", {"\xFF\xD8"}, true, false},
         {"a web page by its type", " Text/HTML ; charset=UTF-8", {"\xFF\xD8\xFF"}, true, false},
         {"an XHTML page by its type", "application/xhtml+xml", {"G@\x11"}, false, false},
