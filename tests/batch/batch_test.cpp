@@ -98,12 +98,10 @@ TEST_P(AbortTest, StopsRightAfterThatFileOnceItHasItsName) {
     // Waiting for a file's name sleeps: a spinning wait would burn the 300 ms it takes.
     EXPECT_TRUE(!GetParam().slowNaming || std::clock() - before < CLOCKS_PER_SEC / 5);
 
-    EXPECT_EQ(view.label3, std::to_string(at + 1) + "/194");
     EXPECT_EQ(view.label2, at == 193 ? kFinished : kAborted);
     EXPECT_TRUE(view.label11Visible);
     EXPECT_FALSE(view.timer1Enabled || view.image3Visible);
     EXPECT_EQ(listFolder(folder.path()).size(), at + 1);
-    EXPECT_TRUE(holdsServedBytes(at));
     // The two files behind may have been asked for; nothing of them is left.
     EXPECT_TRUE(server.paths().size() >= at + 1 && server.paths().size() <= at + 3);
 }

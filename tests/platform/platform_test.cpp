@@ -97,7 +97,7 @@ struct FetchCase {
     std::optional<std::int64_t> since = {};  // the time of a copy that stands
     const char* proxy = nullptr;  // "environment" or "GNOME": /x by the server as the proxy
     bool cancel = false;          // 700 ms into the fetch, from another thread
-    bool ahead = false;           // the next fetch is asked for ahead, behind this one
+    int ahead = 0;                // 1: the next fetch asked for behind this one; 2: then dropped
 };
 
 const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
@@ -132,7 +132,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               FetchOutcome::TransportError, 200, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
     // It answers late: the next, asked for behind it, has a connection of its own meanwhile.
     FetchCase{"ALargeFileLateAndTheNextAhead", [](R& r) { std::this_thread::sleep_for(300ms), generated(r, 200, 2 << 20); }, FetchOutcome::Received, 200, {}, -1,
-              kNewConnection, false, 0, false, {}, nullptr, false, true},
+              kNewConnection, false, 0, false, {}, nullptr, false, 1},
+    FetchCase{"TheNextDroppedAfterALateFile", [](R& r) { std::this_thread::sleep_for(300ms), plain(r); }, FetchOutcome::Received, 200, {}, -1, {5, 6, 7, 8, 12}, false, 0, false, {}, nullptr, false, 2},
     FetchCase{"ARedirectBodyUpToTheLimit", [](R& r) { generated(r, 302, 1 << 20), r.set_redirect("/1101/1101-A.jpg"); },
               FetchOutcome::Received, 200, {}, 0},
     FetchCase{"AnEndlessRedirectBody", [](R& r) { generated(r, 302, 0), r.set_redirect("/1101/1101-A.jpg"); },
@@ -228,6 +229,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     }
     EXPECT_LT(endlessBytesSent, std::size_t{16} << 20) << "an endless answer was read on";
     // The next request of the batch still goes through.
+    fetch.ahead == 2 ? transfer.dropPrefetch() : void();
     states.clear();
     EXPECT_EQ(transfer.fetch(server.baseUrl() + "1101/1101-A.jpg", record, next).outcome,
               fetch.maxBody > 0 ? FetchOutcome::Refused : FetchOutcome::Received);
