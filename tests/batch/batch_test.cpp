@@ -171,8 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
     refused("ACaptivePortal", M::Portal), refused("TheFileAsAWebPage", M::WebPage), refused("AnEmptyOk", M::EmptyOk),
     refused("AWebPage", M::Markup), refused("TextAfterABlankLine", M::TextBody),
     refused("EndlessErrorPages", M::EndlessError), refused("NotModifiedUnasked", M::NotModified),
-    breaks("ALengthNeverReached", M::LongerLengthThenClose), breaks("CutChunks", M::CutChunks),
-    breaks("GoneSilent", M::Silence)),
+    breaks("ALengthNeverReached", M::LongerLengthThenClose), breaks("CutChunks", M::CutChunks)),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -147,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               kNewConnection, -2, {}, false, 0, false, 1767225600},
     FetchCase{"NoNewerThanTheCopy", [](R& r) { r.set_header("Last-Modified", sample::kServedModifiedText), plain(r); },
               FetchOutcome::NotModified, -1, {}, -2, {}, false, 0, false, sample::kServedModified + 60},
+    FetchCase{"GoneSilent", stall, FetchOutcome::TransportError, 200, {}},
     FetchCase{"CancelledWhileTheServerStalls", stall, FetchOutcome::Cancelled, -1, {}, -2, {}, false, 0, false, {}, nullptr, true},
     FetchCase{"ThroughTheEnvironmentsProxy", plain, FetchOutcome::Received, 200, {}, -1, {}, false, 0, false, {}, "environment"},
     FetchCase{"ThroughTheDesktopsProxy", plain, FetchOutcome::Received, 200, {}, -1, {}, false, 0, false, {}, "GNOME"},
