@@ -19,12 +19,11 @@
 #include "exfat_stick.h"
 #include "local_batch.h"
 #include "local_server.h"
-#include "platform/temporary_names.h"
 #include "scratch_folder.h"
 
 int main(int argc, char** argv) {
     using namespace zavoket;
-    installSignalCleanup();
+    Application::takeOverProcessEndings();
     sample::Profile profile = sample::Profile::Full;
     std::string url;
     std::string folder;
@@ -64,14 +63,18 @@ int main(int argc, char** argv) {
     harness::LocalBatch run(url, folder, options);
 
     const auto started = std::chrono::steady_clock::now();
-    run.batch.start();
+    const bool ended = run.runToEnd(std::chrono::seconds(3600));
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("ending: %s (%s) after %.2f s\n", run.view.label2.c_str(), run.view.label3.c_str(),
-                seconds);
+    const bool whole = ended && !run.view.ending->stopped && run.view.ending->failed.empty();
+    std::printf("ending: %s, %zu failed (%zu/194) after %.2f s\n",
+                !ended                     ? "none"
+                : run.view.ending->stopped ? "stopped"
+                                           : "complete",
+                ended ? run.view.ending->failed.size() : 0, run.view.number, seconds);
     if (server) {
         const double megabytes = static_cast<double>(collection->totalLength()) / 1e6;
         std::printf("%.1f MB: %.1f MB/s\n", megabytes, megabytes / seconds);
@@ -80,5 +83,5 @@ int main(int argc, char** argv) {
         std::printf("peak RSS (server and generator included): %.1f MB\n",
                     static_cast<double>(usage.ru_maxrss) / 1024.0);
     }
-    return run.view.label2 == kActivityFinished ? 0 : 1;
+    return whole ? 0 : 1;
 }

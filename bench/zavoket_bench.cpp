@@ -22,9 +22,9 @@
 #include <string>
 
 #include "app/application.h"
-#include "window/event_loop_waiter.h"
 #include "window/folder_lists.h"
 #include "window/main_form.h"
+#include "window/owner_thread.h"
 
 namespace {
 
@@ -53,21 +53,18 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    zavoket::EventLoopWaiter waiter;
     zavoket::ApplicationOptions options;
     options.baseUrl = url;
     options.files.flush = flush;
-    zavoket::Application services(options, waiter);
-    zavoket::MainFormOptions look;
-    look.endProgram = [] {};
-    zavoket::MainForm form(services, look);
+    zavoket::Application services(options, zavoket::postInto(app));
+    zavoket::MainForm form(services, {});
     form.show();
     app.processEvents();
-    form.findChild<zavoket::FolderList*>("Dir")->setPath(QString::fromLocal8Bit(folder));
+    form.findChild<zavoket::FolderList*>("FolderList")->setPath(QString::fromLocal8Bit(folder));
     app.processEvents();
 
     // Every tick of the animation clock, to see how long the window ever went unserved.
-    auto* timer = form.findChild<QTimer*>("Timer1");
+    auto* timer = form.findChild<QTimer*>("AnimationClock");
     QElapsedTimer clock;
     clock.start();
     qint64 lastTick = -1;
@@ -86,7 +83,11 @@ int main(int argc, char** argv) {
     probe.setInterval(10);
     qint64 lastProbe = -1;
     qint64 longestStall = 0;
+    auto* activity = form.findChild<QLabel*>("Activity");
     QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (activity->text().startsWith("終了しました") || activity->text() == "中止しました") {
+            app.quit();
+        }
         const qint64 now = clock.nsecsElapsed();
         if (lastProbe >= 0) {
             longestStall = std::max(longestStall, now - lastProbe - 10'000'000);
@@ -98,9 +99,10 @@ int main(int argc, char** argv) {
     const long idleRss = statusField("VmRSS:");
     QElapsedTimer run;
     run.start();
-    form.findChild<QPushButton*>("CGet")->click();  // returns when the batch has ended
+    form.findChild<QPushButton*>("StartButton")->click();
+    app.exec();  // until the ending shows
     const double seconds = static_cast<double>(run.nsecsElapsed()) / 1e9;
-    const QString ending = form.findChild<QLabel*>("Label2")->text();
+    const QString ending = activity->text();
 
     std::printf(
         "seconds=%.3f ending=%s ticks=%ld max_tick_gap_ms=%.1f max_stall_ms=%.1f "

@@ -1,205 +1,209 @@
 #include "batch/batch_run.h"
 
 #include <algorithm>
-#include <exception>
-#include <memory>
 #include <utility>
 
 #include "batch/body_check.h"
-#include "batch/state_messages.h"
 
 namespace zavoket {
-namespace {
 
-constexpr std::int16_t kTrue = -1;
-constexpr std::int16_t kFalse = 0;
-constexpr std::size_t kLastIndex = 193;
-constexpr std::size_t kNamesShown = 5;
-static_assert(kLastIndex + 1 == Catalogue::kSize, "the loop and \"/194\" must match the catalogue");
+BatchRun::BatchRun(const Catalogue& catalogue, Transfer& transfer, FileStore& store, Post post,
+                   std::string baseUrl)
+    : catalogue_(catalogue),
+      transfer_(transfer),
+      store_(store),
+      baseUrl_(std::move(baseUrl)),
+      files_(std::move(post), [this] { filesDealt(); }) {}
 
-}  // namespace
-
-std::string failedActivityText(std::size_t failures) {
-    return std::string(kActivityFinished) + "（失敗 " + std::to_string(failures) + " 件）";
-}
-
-std::string failedFilesText(const std::vector<std::string>& names) {
-    std::string text = "保存できなかったファイル: ";
-    for (std::size_t i = 0; i < names.size() && i < kNamesShown; ++i) {
-        if (i > 0) {
-            text += ", ";
-        }
-        text += names[i];
-    }
-    if (names.size() > kNamesShown) {
-        text += " ほか " + std::to_string(names.size() - kNamesShown) + " 件";
-    }
-    return text;
-}
-
-BatchRun::BatchRun(const Catalogue& catalogue, Transfer& transfer, FileStore& store, Waiter& waiter)
-    : catalogue_(catalogue), transfer_(transfer), store_(store), waiter_(waiter), files_(waiter) {}
+// What is still asked for goes with the batch: the owner has stopped the transfer by now.
+BatchRun::~BatchRun() = default;
 
 void BatchRun::start() {
-    if (running_ || terminated_ || view_ == nullptr) {
+    if (running_ || ended_ || view_ == nullptr) {
         return;
     }
     running_ = true;
+    stopAsked_ = false;
+    draining_ = false;
+    nextIndex_ = 0;
+    number_ = 0;
     failed_.clear();
-
-    view_->setTimer1Enabled(true);
-    view_->setImage3Visible(true);
-    fileCounter_ = 0;
-    abortFlag_ = kFalse;
-
-    for (std::size_t i = 0; i <= kLastIndex && !terminated_; ++i) {
-        if (abortFlag_ == kTrue) {
-            dropNext();
-            // Every file whose transfer ended has its name before the batch says it stopped.
-            if (waitForFiles()) {
-                view_->setLabel2Caption(kActivityAborted);
-                view_->setTimer1Enabled(false);
-                view_->showLabel11();
-                view_->setImage3Visible(false);
-            }
-            running_ = false;
-            return;
-        }
-        downloadOne(i);
-    }
-    dropNext();
-    if (waitForFiles()) {
-        finish();
-    }
-    running_ = false;
+    view_->batchStarted();
+    advance();
 }
 
-BatchRun::Asked BatchRun::ask(std::size_t index) {
+void BatchRun::stop() {
+    stopAsked_ = true;
+    if (view_ != nullptr && !ended_) {
+        view_->stopAsked();
+    }
+}
+
+void BatchRun::end() {
+    ended_ = true;
+}
+
+void BatchRun::ask(std::size_t index) {
     const std::string& name = catalogue_.localName(index);
     // The body goes straight into a file without a name beside its destination, so it never
     // has to sit in memory.
-    Asked asked{index, store_.prepare(view_->dirPath(), name), nullptr};
+    Asked& asked = asked_.emplace_back(
+        Asked{index, ++lastId_, store_.prepare(view_->destination(), name), nullptr, {}, {}});
     asked.sink = std::make_unique<CatalogueBodyCheck>(*asked.file, name.ends_with(".jpg"));
-    return asked;
+    transfer_.request(asked.id, baseUrl_ + catalogue_.remotePath(index), *asked.sink, *this);
 }
 
-// What was asked for behind the file in transfer leaves nothing: a stop comes before their turn.
-void BatchRun::dropNext() {
-    if (!next_.empty()) {
-        transfer_.dropPrefetch();
-    }
-    for (Asked& next : std::exchange(next_, {})) {
-        next.sink.reset();
-        files_.hand(std::move(next.file), {}, next.index);
-    }
-}
-
-void BatchRun::downloadOne(std::size_t index) {
-    ++fileCounter_;
-    view_->setLabel3Caption(std::to_string(fileCounter_) + "/194");
-    const std::string& name = catalogue_.localName(index);
-    view_->setLabel2Caption(name + "をダウンロードしています");
-
-    if (!next_.empty() && next_.front().index != index) {
-        dropNext();
-    }
-    Asked asked = next_.empty() ? ask(index) : std::move(next_.front());
-    if (!next_.empty()) {
-        next_.pop_front();
-    }
-    // The two files after this one are asked for behind it: while it arrives, the one behind
-    // may end (a small picture) and the one after start, so the link does not idle.
-    for (std::size_t ahead = index + 1 + next_.size(); ahead <= std::min(index + 2, kLastIndex);
-         ++ahead) {
-        next_.push_back(ask(ahead));
-        transfer_.prefetch(view_->turlText() + catalogue_.remotePath(ahead), *next_.back().sink);
-    }
-    std::unique_ptr<IncomingFile> file = std::move(asked.file);
-    FetchResult result;
-    try {
-        result = transfer_.fetch(
-            view_->turlText() + catalogue_.remotePath(index),
-            [this](ConnectionState state) { onStateChange(static_cast<std::int16_t>(state)); },
-            *asked.sink);
-    } catch (const std::exception& e) {
-        result.outcome = FetchOutcome::TransportError;
-        result.detail = e.what();
-    }
-    if (result.proxyRefused) {
-        view_->setSbText(kProxyRefused);
-    }
-
-    // Only a complete 200 response that can be the file gets a name: a failed fetch, an error
-    // page or a portal's page must never stand under the file's name, nor replace a good copy
-    // from an earlier batch. A copy the server says is up to date stays as it is. The file
-    // before this one is named first, so names come in order and at most one file late.
-    const bool whole = result.outcome == FetchOutcome::Received;
-    const bool kept = result.outcome == FetchOutcome::NotModified;
-    if (!waitForFiles() || !whole) {
-        files_.hand(std::move(file), {}, index);
-        if (kept && !terminated_) {
-            view_->refreshFile();
-        } else if (!terminated_) {
-            failed_.push_back(index);
+// The file before has been dealt with: the next one becomes the file in transfer, and the ones
+// behind it are asked for, unless the batch is over.
+void BatchRun::advance() {
+    while (!ended_ && !draining_) {
+        if (nextIndex_ == Catalogue::kSize && asked_.empty()) {
+            return endWhenQuiet();
         }
+        if (stopAsked_ && nextIndex_ > 0) {
+            return endWhenQuiet();
+        }
+        while (nextIndex_ < Catalogue::kSize && asked_.size() < 1 + kAhead) {
+            ask(nextIndex_++);
+        }
+        Asked& current = asked_.front();
+        view_->fileStarted(current.index, ++number_);
+        for (ConnectionState state : std::exchange(current.held, {})) {
+            show(state);
+        }
+        if (!current.result || !dealWithCurrent()) {
+            return;  // its end, or the pipeline's, moves the batch on
+        }
+    }
+}
+
+void BatchRun::show(ConnectionState state) {
+    view_->connectionChanged(state);
+    // A broken connection ends the batch after this file.
+    stopAsked_ = stopAsked_ || state == ConnectionState::Error;
+}
+
+BatchRun::Asked* BatchRun::find(RequestId id) {
+    const auto found = std::ranges::find(asked_, id, &Asked::id);
+    return found != asked_.end() ? &*found : nullptr;
+}
+
+void BatchRun::requestState(RequestId id, ConnectionState state) {
+    Asked* asked = find(id);
+    if (ended_ || asked == nullptr || asked->dropped) {
         return;
     }
-    // The folder is read again: one opened during the transfer receives this file. The
-    // separator always goes in, also after a folder path that ends in one.
-    files_.hand(std::move(file), view_->dirPath() + "/" + name, index);
-}
-
-bool BatchRun::waitForFiles() {
-    while (!files_.idle() && !terminated_) {
-        waiter_.wait();
+    if (asked == &asked_.front() && !draining_) {
+        show(state);
+    } else {
+        asked->held.push_back(state);
     }
-    takeNamed();
-    return !terminated_;
 }
 
-void BatchRun::takeNamed() {
+void BatchRun::requestEnded(RequestId id, FetchResult result) {
+    Asked* asked = find(id);
+    if (ended_ || asked == nullptr) {
+        return;
+    }
+    asked->result = std::move(result);
+    if (asked->dropped) {
+        asked->sink.reset();
+        files_.hand(std::move(asked->file), {}, asked->index);
+        std::erase_if(asked_, [id](const Asked& a) { return a.id == id; });
+        return endWhenQuiet();
+    }
+    if (asked == &asked_.front() && !draining_ && dealWithCurrent()) {
+        advance();
+    }
+}
+
+// Only a complete 200 response that can be the file gets a name: a failed fetch, an error page
+// or a portal's page must never stand under the file's name, nor replace a good copy from an
+// earlier batch. A copy the server says is up to date stays as it is. The file before this one
+// is named first, so names come in order and at most one file late: until then, false.
+bool BatchRun::dealWithCurrent() {
+    if (!files_.idle()) {
+        return false;
+    }
+    Asked current = std::move(asked_.front());
+    asked_.pop_front();
+    const FetchResult& result = *current.result;
+    current.sink.reset();
+    if (result.outcome == FetchOutcome::Received) {
+        // The folder is asked again: one opened during the transfer receives this file. The
+        // separator always goes in, also after a folder path that ends in one.
+        files_.hand(std::move(current.file),
+                    view_->destination() + "/" + catalogue_.localName(current.index),
+                    current.index);
+        return true;
+    }
+    files_.hand(std::move(current.file), {}, current.index);
+    if (result.outcome == FetchOutcome::NotModified) {
+        view_->fileKept(current.index);
+    } else {
+        failed_.push_back(current.index);
+        view_->fileFailed(current.index, result.proxyRefused ? FailureCause::ProxyRefused
+                                         : result.outcome == FetchOutcome::SinkFailed
+                                             ? FailureCause::NotSaved
+                                             : FailureCause::Answer);
+    }
+    return true;
+}
+
+void BatchRun::filesDealt() {
     for (const auto& named : files_.takeNamed()) {
-        if (!named.ok) {
-            failed_.push_back(named.index);
+        if (ended_) {
+            continue;
         }
-        view_->refreshFile();
+        if (named.ok) {
+            view_->fileSaved(named.index);
+        } else {
+            failed_.push_back(named.index);
+            view_->fileFailed(named.index, FailureCause::NotSaved);
+        }
     }
-}
-
-void BatchRun::finish() {
-    view_->setImage3Visible(false);
-    view_->setTimer1Enabled(false);
-    if (failed_.empty()) {
-        view_->setLabel2Caption(kActivityFinished);
+    if (ended_) {
         return;
     }
-    std::sort(failed_.begin(), failed_.end());
-    std::vector<std::string> names;
-    for (std::size_t index : failed_) {
-        names.push_back(catalogue_.localName(index));
+    if (draining_) {
+        return endWhenQuiet();
     }
-    view_->setLabel2Caption(failedActivityText(names.size()));
-    view_->setSbText(failedFilesText(names));
+    if (!asked_.empty() && asked_.front().result && dealWithCurrent()) {
+        advance();
+    }
 }
 
-void BatchRun::abort() {
-    abortFlag_ = kTrue;
-    view_->showLabel11();
+// What was asked for behind the file in transfer leaves nothing: a stop comes before its turn.
+// One that has ended already goes at once; the others once the transfer tells their end.
+void BatchRun::dropAhead() {
+    for (Asked& asked : asked_) {
+        if (asked.result) {
+            asked.sink.reset();
+            files_.hand(std::move(asked.file), {}, asked.index);
+        } else if (!std::exchange(asked.dropped, true)) {
+            transfer_.drop(asked.id);
+        }
+    }
+    std::erase_if(asked_, [](const Asked& asked) { return asked.result.has_value(); });
 }
 
-void BatchRun::onStateChange(std::int16_t state) {
-    const auto message = stateMessage(state);
-    if (!message) {
+// Every file whose transfer ended has its name, and every file asked for ahead is gone, before
+// the batch says it is over.
+void BatchRun::endWhenQuiet() {
+    if (ended_ || !running_) {
         return;
     }
-    view_->setSbText(std::string(*message));
-    if (state == kStateError) {
-        abortFlag_ = kTrue;
+    draining_ = true;
+    dropAhead();
+    if (!asked_.empty() || !files_.idle()) {
+        return;
     }
-}
-
-void BatchRun::terminate() {
-    terminated_ = true;
+    running_ = false;
+    BatchEnding ending;
+    ending.stopped = nextIndex_ < Catalogue::kSize || number_ < Catalogue::kSize;
+    std::ranges::sort(failed_);
+    ending.failed = failed_;
+    view_->batchEnded(ending);
 }
 
 }  // namespace zavoket

@@ -1,93 +1,93 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
+#include <cstddef>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "batch/batch_view.h"
 #include "batch/file_pipeline.h"
 #include "batch/file_store.h"
+#include "batch/post.h"
 #include "batch/transfer.h"
-#include "batch/waiter.h"
 #include "catalogue/catalogue.h"
 
 namespace zavoket {
 
-inline constexpr const char* kActivityFinished = "終了しました";
-inline constexpr const char* kActivityAborted = "中止しました";
-// The status bar's text when a proxy on the way refused a file or asked for a password.
-inline constexpr const char* kProxyRefused =
-    "プロキシ サーバーが要求を拒否しました。プロキシの設定を確かめてください。";
-
-// The download batch: fetches every catalogue entry in order and saves it in the folder the
-// view names. The view is set once, before the first start(). All members are called on one
-// thread; start() runs the whole batch and the other
-// members may be called nested inside it, from the events handled while a file is in transfer
-// or named. Files are flushed and named on a thread of their own, while the next one is
-// fetched; the batch waits for them through the waiter, the same one the transfer waits on.
-class BatchRun {
+// The download batch: fetches every catalogue entry in order into the folder the view names,
+// driven by what the transfer and the file pipeline tell it. Every member, and everything it
+// tells the view, runs on the owner's thread; none of them waits. Files are flushed and named
+// on the pipeline's thread, in order, while the next ones arrive.
+class BatchRun final : private TransferEvents {
   public:
-    BatchRun(const Catalogue& catalogue, Transfer& transfer, FileStore& store, Waiter& waiter);
+    // baseUrl: the folder on the server that holds the collection, ending in "/".
+    BatchRun(const Catalogue& catalogue, Transfer& transfer, FileStore& store, Post post,
+             std::string baseUrl);
+    ~BatchRun() override;
 
     void setView(BatchView& view) { view_ = &view; }
 
-    // The start button. Returns when the batch has completed, stopped, or been terminated. A
-    // call while a batch is active is ignored.
+    // Returns at once; ignored while a batch is active.
     void start();
-
-    // The abort button: the active batch stops before its next file.
-    void abort();
-
-    // A connection state from the transfer; the error state also stops the batch.
-    void onStateChange(std::int16_t state);
-
-    // The program is ending: the active batch takes no further step, not even for the file in
-    // transfer. The caller cancels the transfer itself.
-    void terminate();
-
-    // After terminate(): waits, handling no event, until the files whose transfer ended have
-    // their names, or until deadline; true when they all have been dealt with.
-    bool settle(std::chrono::steady_clock::time_point deadline) { return files_.settle(deadline); }
+    // The active batch stops once the file in transfer has been dealt with.
+    void stop();
+    // The program is ending: the batch takes no further step, not even for the file in transfer,
+    // and tells the view nothing more. Files handed over still get their names.
+    void end();
+    // After end(): waits, handling no event, until the files handed over have their names, or
+    // until deadline; true when they all have been dealt with.
+    [[nodiscard]] bool settle(std::chrono::steady_clock::time_point deadline) {
+        return files_.settle(deadline);
+    }
 
     [[nodiscard]] bool running() const { return running_; }
-    [[nodiscard]] std::int16_t abortFlag() const { return abortFlag_; }
+
+    // Files asked for behind the one in transfer, so that the link never idles between files.
+    static constexpr std::size_t kAhead = 2;
 
   private:
     // A file asked for: where its body goes, behind the check that it can be the file.
     struct Asked {
         std::size_t index;
+        RequestId id;
         std::unique_ptr<IncomingFile> file;
         std::unique_ptr<BodySink> sink;
+        std::vector<ConnectionState> held;  // its states, until it is the file in transfer
+        std::optional<FetchResult> result;
+        bool dropped = false;
     };
-    [[nodiscard]] Asked ask(std::size_t index);
-    void dropNext();
-    void downloadOne(std::size_t index);
-    // Waits until every file handed over has been dealt with; false when the program is ending.
-    [[nodiscard]] bool waitForFiles();
-    void takeNamed();
-    void finish();
+
+    void requestState(RequestId id, ConnectionState state) override;
+    void requestEnded(RequestId id, FetchResult result) override;
+    void filesDealt();
+
+    void ask(std::size_t index);
+    void advance();
+    void show(ConnectionState state);
+    [[nodiscard]] bool dealWithCurrent();
+    void dropAhead();
+    void endWhenQuiet();
+    [[nodiscard]] Asked* find(RequestId id);
 
     const Catalogue& catalogue_;
-    BatchView* view_ = nullptr;
     Transfer& transfer_;
     FileStore& store_;
-    Waiter& waiter_;
+    std::string baseUrl_;
+    BatchView* view_ = nullptr;
 
-    std::int16_t abortFlag_ = 0;  // -1 asks the batch to stop; only -1 counts
-    std::int16_t fileCounter_ = 0;
     bool running_ = false;
-    bool terminated_ = false;
-    std::vector<std::size_t> failed_;  // catalogue indices, named at the end of the batch
-    std::deque<Asked> next_;           // asked for behind the file in transfer, in order
+    bool stopAsked_ = false;
+    bool ended_ = false;     // the program is ending
+    bool draining_ = false;  // the batch is over: it waits for what is in flight to settle
+    std::size_t nextIndex_ = 0;
+    std::size_t number_ = 0;
+    RequestId lastId_ = 0;
+    std::deque<Asked> asked_;          // in catalogue order; the front is the file in transfer
+    std::vector<std::size_t> failed_;  // catalogue indices
     FilePipeline files_;               // last: its thread goes first
 };
-
-// "終了しました（失敗 N 件）" and the status-bar list of names, for a batch that could not save
-// every file. Exposed for tests.
-[[nodiscard]] std::string failedActivityText(std::size_t failures);
-[[nodiscard]] std::string failedFilesText(const std::vector<std::string>& names);
 
 }  // namespace zavoket

@@ -45,7 +45,7 @@ void FilePipeline::nameNext() {
     jobs_.pop_front();
     lock.unlock();
     changed_.notify_all();
-    waiter_.wake();
+    post_(dealt_);
 }
 
 }  // namespace zavoket

@@ -35,7 +35,7 @@ enum class FetchOutcome {
     SinkFailed,      // the sink could not take the body (disk full, folder gone), or no body
                      // at all, so nothing was asked
     TransportError,  // the connection failed: refused, unreachable, time-out, cut short, reset
-    Cancelled,       // cancel() was called during the fetch
+    Cancelled,       // dropped, or the program is ending
 };
 
 struct FetchResult {
@@ -55,7 +55,7 @@ struct BodyPlan {
 };
 
 // Takes a response body as it arrives. Called on the transfer's own thread, one call at a time;
-// the fetch has returned before anyone else looks at the sink again.
+// the request has ended before anyone else looks at the sink again.
 class BodySink {
   public:
     virtual ~BodySink() = default;
@@ -68,31 +68,38 @@ class BodySink {
     // The time the server says the body was last changed, before complete(); not called when
     // the server did not say.
     virtual void setModified(std::int64_t /*seconds since 1970*/) {}
-    // The body is whole; the sink makes it durable before the fetch reports it received.
+    // The body is whole; the sink makes it durable before the request is told received.
     [[nodiscard]] virtual bool complete() = 0;
 };
 
-// Receives each connection state while a fetch is under way.
-using StateListener = std::function<void(ConnectionState)>;
+// Tells a request apart from the others under way at the same time.
+using RequestId = std::uint64_t;
 
-// Fetches one URL at a time.
+// What a transfer tells of each request it was given, on the owner's thread, in the order it
+// happened: its connection states, then its end, exactly once.
+class TransferEvents {
+  public:
+    virtual ~TransferEvents() = default;
+    virtual void requestState(RequestId id, ConnectionState state) = 0;
+    // The sink hears nothing more of this request.
+    virtual void requestEnded(RequestId id, FetchResult result) = 0;
+};
+
+// Fetches URLs, several under way at a time. Every call returns at once; what happens is told
+// to the events through the owner's thread. The sink and the events must outlive the request's
+// end.
 class Transfer {
   public:
     virtual ~Transfer() = default;
 
-    // Blocks until the transfer has ended. Only the body of a 200 response reaches the sink.
-    // States are reported to onState on the calling thread, before fetch returns; the caller's
-    // own events may be handled while it waits, so onState and other handlers can run nested
-    // inside this call.
-    [[nodiscard]] virtual FetchResult fetch(const std::string& url, const StateListener& onState,
-                                            BodySink& sink) = 0;
-
-    // Asks for url into sink behind the fetch that comes next (and behind those asked for
-    // before), so that its request need not wait for that fetch to end; a later fetch() of the
-    // same sink takes it over, its states held until then.
-    virtual void prefetch(const std::string& url, BodySink& sink) = 0;
-    // Drops what prefetch() asked for: its sink hears nothing more once this returns.
-    virtual void dropPrefetch() = 0;
+    // Requests leave in the order they are made. Only the body of a 200 response reaches the
+    // sink, on the transfer's own thread.
+    virtual void request(RequestId id, const std::string& url, BodySink& sink,
+                         TransferEvents& events) = 0;
+    // The request ends Cancelled, unless it has ended already; its end is told all the same.
+    virtual void drop(RequestId id) = 0;
+    // The program ends: every request ends at once. From any thread.
+    virtual void cancel() = 0;
 };
 
 }  // namespace zavoket

@@ -25,8 +25,14 @@ bool isRefusal(CURLcode code) {
 
 }  // namespace
 
-CurlTask::CurlTask(CurlTaskContext& context, std::string url, BodySink& sink)
-    : context_(context), easy_(curl_easy_init()), url_(std::move(url)), sink_(sink) {
+CurlTask::CurlTask(CurlTaskContext& context, RequestId id, std::string url, BodySink& sink,
+                   TransferEvents& events)
+    : context_(context),
+      id_(id),
+      events_(events),
+      easy_(curl_easy_init()),
+      url_(std::move(url)),
+      sink_(sink) {
     std::replace(url_.begin(), url_.end(), '\\', '/');
     if (!easy_) {
         throw std::runtime_error("libcurl could not create a transfer");
@@ -43,18 +49,23 @@ CurlTask::~CurlTask() {
 }
 
 void CurlTask::post(State state) {
-    if (takenOver_) {
-        context_.post(state);
-    } else {
-        held_.push_back(state);
-    }
+    context_.post([&events = events_, id = id_, state] { events.requestState(id, state); });
 }
 
-void CurlTask::takeOver() {
-    takenOver_ = true;
-    for (State state : std::exchange(held_, {})) {
-        context_.post(state);
+void CurlTask::tellEnd() {
+    context_.post([&events = events_, id = id_, result = std::move(result_)]() mutable {
+        events.requestEnded(id, std::move(result));
+    });
+}
+
+void CurlTask::abandon() {
+    if (std::exchange(added_, false)) {
+        curl_multi_remove_handle(context_.multi.get(), easy_.get());
     }
+    result_ = {};
+    result_.outcome = FetchOutcome::Cancelled;
+    result_.detail = "dropped before its end";
+    done_ = true;
 }
 
 curl_socket_t CurlTask::onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {

@@ -4,13 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "batch/transfer.h"
-#include "platform/curl_transfer.h"
+#include "platform/curl_options.h"
 
 namespace zavoket {
 
@@ -23,12 +24,13 @@ struct CurlMultiDeleter {
 
 class CurlTask;
 
-// What outlives each fetch: the multi handle (the connection cache lives there), the way states
-// reach the owner's thread, and which task opened each connection still open. The transfer is
-// one. Everything here but post() and cancelled is for the worker's thread.
+// What outlives each request: the multi handle (the connection cache lives there), the way what
+// happens reaches the owner's thread, and which task opened each connection still open. The
+// transfer is one. Everything here but post() and cancelled is for the worker's thread.
 struct CurlTaskContext {
     virtual ~CurlTaskContext() = default;
-    virtual void post(ConnectionState state) = 0;
+    // Runs told on the owner's thread, in order.
+    virtual void post(std::function<void()> told) = 0;
     // The proxy for url as the desktop's settings have it: "" for none.
     [[nodiscard]] virtual std::string proxyFor(const std::string& url) = 0;
 
@@ -40,12 +42,13 @@ struct CurlTaskContext {
     std::unique_ptr<CURLM, CurlMultiDeleter> multi;
 };
 
-// One fetch: its own easy handle, its URL, its sink, the flags its libcurl callbacks set, and
-// its result. A task is made afresh for every fetch, so nothing of one carries over into the
-// next. It lives on the transfer's worker thread; its states are held until it is taken over.
+// One request: its own easy handle, its URL, its sink, the flags its libcurl callbacks set, and
+// its result. A task is made afresh for every request, so nothing of one carries over into the
+// next. It lives on the transfer's worker thread and tells its events through the context.
 class CurlTask {
   public:
-    CurlTask(CurlTaskContext& context, std::string url, BodySink& sink);
+    CurlTask(CurlTaskContext& context, RequestId id, std::string url, BodySink& sink,
+             TransferEvents& events);
     // Takes its handle out of the multi handle: its sink hears nothing more.
     ~CurlTask();
     CurlTask(const CurlTask&) = delete;
@@ -56,15 +59,16 @@ class CurlTask {
     void begin();
     // The multi handle says the transfer has ended.
     void finish(CURLcode code);
-    // From now on its states go to the owner, the held ones first.
-    void takeOver();
+    // Ends it there and then, as dropped or cancelled: its sink hears nothing more.
+    void abandon();
+    // Tells its end to the owner: once, after finish() or abandon().
+    void tellEnd();
 
     [[nodiscard]] bool done() const { return done_; }
     // Its request has gone out, or it has ended without one.
     [[nodiscard]] bool asked() const { return requestSent_ || done_; }
     [[nodiscard]] CURL* easy() const { return easy_.get(); }
-    [[nodiscard]] const BodySink& sink() const { return sink_; }
-    [[nodiscard]] const FetchResult& result() const { return result_; }
+    [[nodiscard]] RequestId id() const { return id_; }
 
   private:
     enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed };
@@ -85,13 +89,13 @@ class CurlTask {
     static int onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t);
 
     CurlTaskContext& context_;
+    RequestId id_;
+    TransferEvents& events_;
     std::unique_ptr<CURL, CurlEasyDeleter> easy_;
     std::string url_;  // as it goes on the wire
     BodySink& sink_;
     bool added_ = false;  // to the multi handle
     bool done_ = false;
-    bool takenOver_ = false;
-    std::vector<ConnectionState> held_;  // until taken over
     bool resolveReported_ = false;
     bool socketOpened_ = false;
     bool requestSent_ = false;

@@ -1,13 +1,14 @@
 #include "platform/curl_transfer.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include "batch/worker.h"
 #include "platform/curl_task.h"
 #include "platform/desktop_proxy.h"
 
@@ -23,135 +24,159 @@ void globalInit() {
     });
 }
 
-// Two connections at most, and two requests under way: the file taken over and one behind it.
+// Two connections at most, and two requests under way: the file in transfer and one behind it.
 constexpr long kConnections = 2;
+
+struct Asked {
+    RequestId id;
+    std::string url;
+    BodySink* sink;
+    TransferEvents* events;
+};
 
 }  // namespace
 
-// The multi handle, the worker thread that drives it, and the hand-over of states and results
-// to the owner's thread.
+// The multi handle and the thread that drives it; requests and drops reach it under the mutex.
 struct CurlTransfer::Impl final : CurlTaskContext {
-    explicit Impl(Waiter& w) : waiter(w) {}
+    explicit Impl(Post p) : posted(std::move(p)) {}
 
-    void post(ConnectionState state) override {
-        std::unique_lock lock(mutex);
-        pending.push_back(state);
-        wakeOwner(lock);
-    }
-
-    // States often come in bursts: one wake serves all that arrive before the owner looks.
-    void wakeOwner(std::unique_lock<std::mutex>& lock) {
-        if (!std::exchange(wakePending, true)) {
-            lock.unlock();
-            waiter.wake();
-            lock.lock();
-        }
-    }
-
+    void post(std::function<void()> told) override { posted(std::move(told)); }
     std::string proxyFor(const std::string& url) override { return proxies.proxyFor(url); }
 
-    // On the owner's thread: runs job on the worker and hands the states it brings to onState
-    // until it is done.
-    void runOnWorker(const std::function<void()>& job, const StateListener& onState);
-    // On the worker: the fetch taken over runs to its end. Those asked for behind it start in
-    // turn, each once the request before it has gone, so that the requests reach the server in
-    // order, and while fewer than two are under way: one behind that ends early (a small
-    // picture) lets the next begin, and a far server's round trip is not waited out once a file.
-    void drive();
+    void run();
+    void takeOrders();
+    // Those asked for start in turn, each once the request before it has gone, so that the
+    // requests reach the server in order, and while fewer than two are under way: one that ends
+    // early (a small picture) lets the next begin, and a far server's round trip is not waited
+    // out once a file.
     void startNext();
+    void perform();
+    void endAll();
+    void tellEnded();
+    void tellCancelled(const Asked& unstarted) {
+        post([events = unstarted.events, id = unstarted.id] {
+            events->requestEnded(id, {.outcome = FetchOutcome::Cancelled, .detail = "dropped"});
+        });
+    }
 
-    Waiter& waiter;
-    bool busy = false;  // owner's thread only
+    Post posted;
 
-    // The worker's own.
+    // The thread's own.
     DesktopProxy proxies;
-    std::unique_ptr<CurlTask> current;                    // the fetch taken over
-    std::deque<std::unique_ptr<CurlTask>> behind;         // those behind it, under way or done
-    std::deque<std::pair<std::string, BodySink*>> asked;  // and behind those, not started
+    std::deque<std::unique_ptr<CurlTask>> tasks;  // started, in order
+    std::deque<Asked> waiting;                    // asked for, not started
 
-    // Handed between the worker and the owner's thread, under the mutex.
+    // Handed to the thread, under the mutex.
     std::mutex mutex;
-    std::vector<ConnectionState> pending;
-    bool done = false;
-    bool wakePending = false;  // a wake is on its way that the owner has not answered yet
-    Worker worker;             // last: it ends before the tasks and the handles go
+    std::vector<Asked> asked;
+    std::vector<RequestId> dropped;
+    bool stopping = false;
+    std::thread thread;  // last: it starts once the rest is in place
 };
 
-void CurlTransfer::Impl::runOnWorker(const std::function<void()>& job,
-                                     const StateListener& onState) {
-    {
-        std::lock_guard lock(mutex);
-        done = false;
-        pending.clear();
-    }
-    worker.post([this, job] {
-        job();
-        std::unique_lock lock(mutex);
-        done = true;
-        wakeOwner(lock);
-    });
-    std::vector<ConnectionState> states;
-    for (bool finished = false; !finished;) {
-        waiter.wait();
+void CurlTransfer::Impl::run() {
+    for (;;) {
+        takeOrders();
         {
             std::lock_guard lock(mutex);
-            states.swap(pending);
-            finished = done;
-            wakePending = false;
-        }
-        for (ConnectionState state : std::exchange(states, {})) {
-            if (!cancelled.load() && onState) {
-                onState(state);
+            if (stopping) {
+                break;
             }
+        }
+        if (cancelled.load()) {
+            endAll();
+        }
+        startNext();
+        perform();
+        tellEnded();
+        curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr);
+    }
+    tasks.clear();  // told nothing: the owner has gone
+}
+
+void CurlTransfer::Impl::takeOrders() {
+    std::vector<Asked> newly;
+    std::vector<RequestId> drops;
+    {
+        std::lock_guard lock(mutex);
+        newly.swap(asked);
+        drops.swap(dropped);
+    }
+    waiting.insert(waiting.end(), newly.begin(), newly.end());
+    for (RequestId id : drops) {
+        for (auto& task : tasks) {
+            if (task->id() == id && !task->done()) {
+                task->abandon();
+            }
+        }
+        const auto unstarted = std::ranges::find(waiting, id, &Asked::id);
+        if (unstarted != waiting.end()) {
+            tellCancelled(*unstarted);
+            waiting.erase(unstarted);
         }
     }
 }
 
 void CurlTransfer::Impl::startNext() {
-    const auto underWay = [](const auto& task) { return !task->done(); };
-    while (!asked.empty() && (behind.empty() ? current : behind.back())->asked() &&
-           underWay(current) + std::ranges::count_if(behind, underWay) < kConnections) {
-        behind.push_back(
-            std::make_unique<CurlTask>(*this, asked.front().first, *asked.front().second));
-        asked.pop_front();
-        behind.back()->begin();
+    const auto underWay = std::ranges::count_if(tasks, [](const auto& t) { return !t->done(); });
+    for (auto going = underWay; !waiting.empty() && going < kConnections; ++going) {
+        if (!tasks.empty() && !tasks.back()->asked()) {
+            return;
+        }
+        const Asked next = waiting.front();
+        waiting.pop_front();
+        tasks.push_back(
+            std::make_unique<CurlTask>(*this, next.id, next.url, *next.sink, *next.events));
+        tasks.back()->begin();
     }
 }
 
-void CurlTransfer::Impl::drive() {
-    CURLM* handle = multi.get();
-    startNext();
-    while (!current->done() && !cancelled.load()) {
-        int running = 0;
-        if (curl_multi_perform(handle, &running) != CURLM_OK) {
-            current->finish(CURLE_FAILED_INIT);
-            break;
+void CurlTransfer::Impl::perform() {
+    if (tasks.empty()) {
+        return;
+    }
+    int running = 0;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+        for (auto& task : tasks) {
+            task->done() ? void() : task->finish(CURLE_FAILED_INIT);
         }
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(handle, &queued)) {
-            if (message->msg != CURLMSG_DONE) {
-                continue;
+        return;
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        if (message->msg != CURLMSG_DONE) {
+            continue;
+        }
+        for (auto& task : tasks) {
+            if (task->easy() == message->easy_handle && !task->done()) {
+                task->finish(message->data.result);
             }
-            const auto ended = [message](const std::unique_ptr<CurlTask>& task) {
-                if (task->easy() == message->easy_handle) {
-                    task->finish(message->data.result);
-                }
-            };
-            ended(current);
-            std::ranges::for_each(behind, ended);
         }
-        startNext();
-        if (!current->done()) {
-            curl_multi_poll(handle, nullptr, 0, 100, nullptr);
-        }
-    }
-    if (!current->done()) {
-        current->finish(CURLE_ABORTED_BY_CALLBACK);  // cancelled
     }
 }
 
-CurlTransfer::CurlTransfer(Waiter& waiter, CurlTransferOptions options)
-    : impl_(std::make_unique<Impl>(waiter)) {
+// Ended tasks tell their ends in the order they were asked for, and go.
+void CurlTransfer::Impl::tellEnded() {
+    std::erase_if(tasks, [](const std::unique_ptr<CurlTask>& task) {
+        if (task->done()) {
+            task->tellEnd();
+        }
+        return task->done();
+    });
+}
+
+void CurlTransfer::Impl::endAll() {
+    for (auto& task : tasks) {
+        task->done() ? void() : task->abandon();
+    }
+    tellEnded();
+    for (const Asked& left : std::exchange(waiting, {})) {
+        tellCancelled(left);
+    }
+}
+
+CurlTransfer::CurlTransfer(Post post, CurlTransferOptions options)
+    : impl_(std::make_unique<Impl>(std::move(post))) {
     globalInit();
     impl_->options = options;
     impl_->multi.reset(curl_multi_init());
@@ -160,65 +185,41 @@ CurlTransfer::CurlTransfer(Waiter& waiter, CurlTransferOptions options)
     }
     curl_multi_setopt(impl_->multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kConnections);
     curl_multi_setopt(impl_->multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kConnections);
+    impl_->thread = std::thread([impl = impl_.get()] { impl->run(); });
 }
 
-// The worker goes first, then the tasks; the connection cache lives in the multi handle, which
+// The thread goes first, with its tasks; the connection cache lives in the multi handle, which
 // goes last.
 CurlTransfer::~CurlTransfer() {
-    impl_->worker.post([impl = impl_.get()] {
-        impl->behind.clear();
-        impl->current.reset();
-    });
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+    }
+    impl_->cancelled = true;
+    curl_multi_wakeup(impl_->multi.get());
+    impl_->thread.join();
+}
+
+void CurlTransfer::request(RequestId id, const std::string& url, BodySink& sink,
+                           TransferEvents& events) {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->asked.push_back({id, url, &sink, &events});
+    }
+    curl_multi_wakeup(impl_->multi.get());
+}
+
+void CurlTransfer::drop(RequestId id) {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->dropped.push_back(id);
+    }
+    curl_multi_wakeup(impl_->multi.get());
 }
 
 void CurlTransfer::cancel() {
     impl_->cancelled = true;
     curl_multi_wakeup(impl_->multi.get());
-}
-
-FetchResult CurlTransfer::fetch(const std::string& url, const StateListener& onState,
-                                BodySink& sink) {
-    FetchResult result;
-    if (impl_->busy) {
-        result.outcome = FetchOutcome::Refused;
-        result.detail = "a fetch is already under way";
-        return result;
-    }
-    impl_->busy = true;
-    impl_->cancelled = false;
-    Impl& t = *impl_;
-    impl_->runOnWorker(
-        [&t, &url, &sink, &result] {
-            // The first behind the last fetch, if it is this one, is taken over where it stands.
-            if (!t.behind.empty() && &t.behind.front()->sink() == &sink) {
-                t.current = std::move(t.behind.front());
-                t.behind.pop_front();
-            } else {
-                t.behind.clear();
-                t.current = std::make_unique<CurlTask>(t, url, sink);
-                t.current->begin();
-            }
-            t.current->takeOver();
-            t.drive();
-            result = t.current->result();
-            t.current.reset();
-        },
-        onState);
-    impl_->busy = false;
-    return result;
-}
-
-void CurlTransfer::prefetch(const std::string& url, BodySink& sink) {
-    impl_->worker.post([impl = impl_.get(), url, &sink] { impl->asked.emplace_back(url, &sink); });
-}
-
-void CurlTransfer::dropPrefetch() {
-    impl_->runOnWorker(
-        [impl = impl_.get()] {
-            impl->behind.clear();
-            impl->asked.clear();
-        },
-        {});
 }
 
 }  // namespace zavoket

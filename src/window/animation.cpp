@@ -3,20 +3,20 @@
 namespace zavoket {
 
 void animationTick(AnimationControls& controls) {
-    controls.setImage3Left(controls.image3Left() + kAnimationStep);
+    controls.setDiskLeft(controls.diskLeft() + kAnimationStep);
 
     // Arrived once past the folder's left edge; the picture is given on every tick, before
     // the visibility, changed or not.
-    if (controls.image3Left() > controls.image5Left()) {
-        controls.setImage5Picture(FolderPicture::Open);
-        controls.setImage3Visible(false);
+    if (controls.diskLeft() > controls.folderLeft()) {
+        controls.setFolderPicture(FolderPicture::Open);
+        controls.setDiskVisible(false);
     } else {
-        controls.setImage5Picture(FolderPicture::Closed);
-        controls.setImage3Visible(true);
+        controls.setFolderPicture(FolderPicture::Closed);
+        controls.setDiskVisible(true);
     }
 
-    if (controls.image5Left() + kAnimationOvershoot < controls.image3Left()) {
-        controls.setImage3Left(controls.image4Left());
+    if (controls.folderLeft() + kAnimationOvershoot < controls.diskLeft()) {
+        controls.setDiskLeft(controls.globeLeft());
     }
 }
 

@@ -2,7 +2,7 @@
 
 namespace zavoket {
 
-// The pictures the target marker can show: the open folder of Image1, the closed one of Image2.
+// The pictures the destination folder can show.
 enum class FolderPicture { Open, Closed };
 
 // The picture controls one animation step reads and writes. Left edges are in the window's
@@ -10,18 +10,18 @@ enum class FolderPicture { Open, Closed };
 class AnimationControls {
   public:
     virtual ~AnimationControls() = default;
-    [[nodiscard]] virtual float image3Left() const = 0;
-    virtual void setImage3Left(float left) = 0;
-    [[nodiscard]] virtual float image4Left() const = 0;
-    [[nodiscard]] virtual float image5Left() const = 0;
-    virtual void setImage3Visible(bool visible) = 0;
-    virtual void setImage5Picture(FolderPicture picture) = 0;
+    [[nodiscard]] virtual float diskLeft() const = 0;
+    virtual void setDiskLeft(float left) = 0;
+    [[nodiscard]] virtual float globeLeft() const = 0;
+    [[nodiscard]] virtual float folderLeft() const = 0;
+    virtual void setDiskVisible(bool visible) = 0;
+    virtual void setFolderPicture(FolderPicture picture) = 0;
 };
 
 inline constexpr float kAnimationStep = 10.0f;
 inline constexpr float kAnimationOvershoot = 30.0f;
 
-// One tick of the disk's journey from the globe (Image4) into the folder (Image5). Keeps no
+// One tick of the disk's journey from the globe into the destination folder. Keeps no
 // state of its own: everything is read back from the controls.
 void animationTick(AnimationControls& controls);
 

@@ -6,9 +6,8 @@
 #include <string>
 
 #include "app/application.h"
-#include "platform/temporary_names.h"
-#include "window/event_loop_waiter.h"
 #include "window/main_form.h"
+#include "window/owner_thread.h"
 
 namespace {
 
@@ -58,17 +57,11 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(ZAVOKET_APP_ID);
     QApplication::setApplicationName(ZAVOKET_APP_ID);
     QApplication::setApplicationVersion(ZAVOKET_VERSION);
-    zavoket::installSignalCleanup();
-    // Qt ends the process with exit() when the display goes away (a forced logout).
-    std::atexit([] { zavoket::removeTemporaryNamesAfterExit(); });
-    zavoket::EventLoopWaiter waiter;
+    zavoket::Application::takeOverProcessEndings();
     zavoket::ApplicationOptions services;
     services.baseUrl = ZAVOKET_BASE_URL;
-    zavoket::Application app(services, waiter);
-    zavoket::MainFormOptions look;
-    // Closing ends the process there and then, even from inside a transfer: nothing more runs.
-    look.endProgram = [] { std::_Exit(0); };
-    zavoket::MainForm form(app, look);
+    zavoket::Application app(services, zavoket::postInto(qt));
+    zavoket::MainForm form(app, {});
     form.show();
     return qt.exec();
 }

@@ -2,33 +2,19 @@
 
 #include <QWidget>
 
-#include <functional>
-#include <string>
-
 #include "app/application.h"
 #include "window/animation.h"
-
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QTimer;
+#include "window/controls.h"
 
 namespace zavoket {
 
-class DriveList;
-class FileList;
-class FolderList;
-class StatusLine;
-
 struct MainFormOptions {
-    // Ends the process at once. Tests replace it to see the ending happen.
-    std::function<void()> endProgram;
     // One Japanese Gothic face for every text; empty: IPA (P)Gothic, or Noto Sans CJK JP.
     QString face;
 };
 
-// The one window: the view of the application's batch. Every control the batch and the
-// animation talk to is a child here, under its own object name.
+// The one window: it shows the application's batch and asks the application for what the user
+// wants. Every sentence the user reads of a batch is made here.
 class MainForm final : public QWidget, private BatchView, private AnimationControls {
     Q_OBJECT
   public:
@@ -40,53 +26,35 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     void showEvent(QShowEvent* event) override;
 
   private:
-    void buildControls();
     void connectControls();
     void closeNow();
-    void onDriveChanged();
     void askForNewFolder();
+    void setActivity(const QString& text);
+    void setMoving(bool moving);
 
     // BatchView
-    void setLabel2Caption(const std::string& text) override;
-    void setLabel3Caption(const std::string& text) override;
-    void showLabel11() override;
-    void setImage3Visible(bool visible) override;
-    void setTimer1Enabled(bool enabled) override;
-    void setSbText(const std::string& text) override;
-    [[nodiscard]] std::string turlText() const override;
-    [[nodiscard]] std::string dirPath() const override;
-    void refreshFile() override;
+    void batchStarted() override;
+    void fileStarted(std::size_t index, std::size_t number) override;
+    void connectionChanged(ConnectionState state) override;
+    void stopAsked() override;
+    void fileSaved(std::size_t index) override;
+    void fileKept(std::size_t index) override;
+    void fileFailed(std::size_t index, FailureCause cause) override;
+    void batchEnded(const BatchEnding& ending) override;
+    [[nodiscard]] std::string destination() const override;
 
     // AnimationControls
-    [[nodiscard]] float image3Left() const override;
-    void setImage3Left(float left) override;
-    [[nodiscard]] float image4Left() const override;
-    [[nodiscard]] float image5Left() const override;
-    void setImage5Picture(FolderPicture picture) override;
+    [[nodiscard]] float diskLeft() const override;
+    void setDiskLeft(float left) override;
+    [[nodiscard]] float globeLeft() const override;
+    [[nodiscard]] float folderLeft() const override;
+    void setDiskVisible(bool visible) override;
+    void setFolderPicture(FolderPicture picture) override;
 
     Application& app_;
-    MainFormOptions options_;
     bool closing_ = false;
     bool watchedForFrame_ = false;
-
-    QPushButton* cGet_ = nullptr;
-    QPushButton* cAbort_ = nullptr;
-    QPushButton* cClose_ = nullptr;
-    QLineEdit* tUrl_ = nullptr;
-    DriveList* drive_ = nullptr;
-    FolderList* dir_ = nullptr;
-    FileList* file_ = nullptr;
-    StatusLine* sb_ = nullptr;
-    QTimer* timer1_ = nullptr;
-    QLabel* image1_ = nullptr;
-    QLabel* image2_ = nullptr;
-    QLabel* image3_ = nullptr;
-    QLabel* image4_ = nullptr;
-    QLabel* image5_ = nullptr;
-    QLabel* label2_ = nullptr;
-    QLabel* label3_ = nullptr;
-    QLabel* label11_ = nullptr;
-    QLabel* announcement_ = nullptr;
+    WindowControls c_;
 };
 
 }  // namespace zavoket

@@ -11,7 +11,6 @@
 #include <optional>
 #include <thread>
 
-#include "batch/state_messages.h"
 #include "local_batch.h"
 #include "misbehaviour.h"
 #include "platform/temporary_names.h"
@@ -26,10 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::listFolder;
-
-const char* const kFinished = "終了しました";
-const char* const kAborted = "中止しました";
-const char* const kErrorText = "コンピュータとの通信中にエラーが発生しました。";
 
 class BatchRunTest : public ::testing::Test {
   protected:
@@ -47,76 +42,76 @@ class BatchRunTest : public ::testing::Test {
         server.hold("/" + collection.urlPath(index), [=, this] { whenInTransfer(index, action); });
     }
     void whenInTransfer(std::size_t index, std::function<void()> action) {
-        run.waiter.post([=, this] {
-            if (view.label3 != std::to_string(index + 1) + "/194") {
+        run.queue.post([=, this] {
+            if (view.number != index + 1) {
                 return whenInTransfer(index, action);
             }
             action();
             server.release();
         });
     }
+    // The names of the files the ending counts as failed, the first five of them.
+    [[nodiscard]] std::string firstFailed() const {
+        std::string names;
+        for (std::size_t i = 0; i < view.ending->failed.size() && i < 5; ++i) {
+            names += (i > 0 ? ", " : "") + run.app.catalogue().localName(view.ending->failed[i]);
+        }
+        return names;
+    }
 
     const sample::Collection collection{sample::Profile::Small, 7};
     test::HeldServer server{collection};
     test::TempFolder folder;
     test::SlowNamingStore store;
-    harness::LocalBatch run{server.baseUrl(),
-                            folder.str(),
-                            {{}, {.connectTimeout = 2s, .idleTimeout = 1s}, {}, &store}};
+    harness::LocalBatch run{
+        server.baseUrl(),
+        folder.str(),
+        {.transfer = {.connectTimeout = 2s, .idleTimeout = 1s}, .store = &store}};
     harness::RecordingView& view = run.view;
     BatchRun& batch = run.batch;
 };
 
-struct AbortCase {
+struct StopCase {
     const char* name;
-    std::size_t at;   // the file in transfer when the stop button is clicked
-    bool slowNaming;  // that file takes a while to get its name
+    std::size_t at;           // the file in transfer when the stop button is clicked
+    bool slowNaming = false;  // that file takes a while to get its name
 };
 
-class AbortTest : public BatchRunTest, public ::testing::WithParamInterface<AbortCase> {};
+class StopTest : public BatchRunTest, public ::testing::WithParamInterface<StopCase> {};
 
-INSTANTIATE_TEST_SUITE_P(During, AbortTest,
-                         ::testing::Values(AbortCase{"TheFifthFile", 4, false},
-                                           AbortCase{"AFileSlowToBeNamed", 5, true},
-                                           AbortCase{"TheLastFile", 193, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    During, StopTest,
+    ::testing::Values(StopCase{.name = "TheFifthFile", .at = 4},
+                      StopCase{.name = "AFileSlowToBeNamed", .at = 5, .slowNaming = true},
+                      StopCase{.name = "TheLastFile", .at = 193}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_P(AbortTest, StopsRightAfterThatFileOnceItHasItsName) {
+TEST_P(StopTest, StopsRightAfterThatFileOnceItHasItsName) {
     const std::size_t at = GetParam().at;
     store.slowName = GetParam().slowNaming ? run.app.catalogue().localName(at) : "-";
     during(at, [this] {
-        EXPECT_TRUE(view.image3Visible && view.timer1Enabled) << "the disk does not move";
-        batch.abort();
+        EXPECT_TRUE(view.moving) << "the disk does not move";
+        batch.stop();
     });
-    view.onLabel2 = [&](const std::string& text) {
-        if (text == kAborted || text == kFinished) {
-            EXPECT_TRUE(holdsServedBytes(at)) << "the ending came before the file's name";
-        }
-    };
+    view.onEnding = [&] { EXPECT_TRUE(holdsServedBytes(at)) << "the ending came before the name"; };
     const std::clock_t before = std::clock();  // the process's processor time
-    batch.start();
+    ASSERT_TRUE(run.runToEnd());
     // Waiting for a file's name sleeps: a spinning wait would burn the 300 ms it takes.
     EXPECT_TRUE(!GetParam().slowNaming || std::clock() - before < CLOCKS_PER_SEC / 5);
 
-    EXPECT_EQ(view.label2, at == 193 ? kFinished : kAborted);
-    EXPECT_TRUE(view.label11Visible);
-    EXPECT_FALSE(view.timer1Enabled || view.image3Visible);
+    EXPECT_EQ(view.ending->stopped, at != 193);
+    EXPECT_TRUE(view.stopNoted && !view.moving);
+    EXPECT_EQ(view.number, at + 1);
     EXPECT_EQ(listFolder(folder.path()).size(), at + 1);
     // The two files behind may have been asked for; nothing of them is left.
     EXPECT_TRUE(server.paths().size() >= at + 1 && server.paths().size() <= at + 3);
 }
 
-TEST_F(BatchRunTest, UnknownStatesLeaveTheLastKnownOneShownAndOnlyAnErrorAsksToStop) {
-    for (const std::int16_t state : {0, 13, -1}) {  // 0 has a sentence of its own
-        batch.onStateChange(state);
-    }
-    EXPECT_EQ(view.sb, "状態についての報告はありません。");
-    EXPECT_EQ(batch.abortFlag(), 0);
-    batch.onStateChange(11);
-    EXPECT_EQ(view.sb, kErrorText);
-    EXPECT_EQ(batch.abortFlag(), -1);
-    batch.start();  // a stop asked for while idle is forgotten at the next start
-    EXPECT_EQ(view.label2, kFinished);
+TEST_F(BatchRunTest, AStopAskedForWhileIdleIsForgottenAtTheNextStart) {
+    batch.stop();
+    ASSERT_TRUE(run.runToEnd());
+    EXPECT_FALSE(view.ending->stopped);
+    EXPECT_EQ(view.number, 194u);
 }
 
 // What the folder went through before the batch: nothing more than the fixture's, a whole first
@@ -127,11 +122,12 @@ enum class Before { Nothing, FirstBatch, ReadOnly, SmallDisk };
 struct AnswerCase {
     const char* name;
     sample::Misbehaviour answer;  // instead of the files below, or of every clip when none
-    std::vector<std::size_t> files;
-    const char* label3;
-    const char* label2;  // none: some files failed
-    const char* sb;      // none: not looked at
-    std::size_t saved;   // entries in the folder afterwards; 0: some files, not all
+    std::vector<std::size_t> files = {};
+    std::size_t reached = 194;     // the number of the last file in transfer
+    bool stopped = false;          // by the broken connection, which fails its file
+    std::size_t failures = 0;      // npos: some, not looked at
+    const char* firstFailed = "";  // their names, the first five
+    std::size_t saved = 194;       // entries in the folder afterwards; 0: some files, not all
     Before before = Before::Nothing;
 };
 
@@ -140,32 +136,51 @@ class AnswerTest : public BatchRunTest, public ::testing::WithParamInterface<Ans
 // What school networks send for file 2 (a picture with an old copy that is not one) and file 3
 // (a clip): both saved whole all the same, both refused, or the connection breaks at file 2.
 using M = sample::Misbehaviour;
-// clang-format off
+constexpr auto kSome = std::string::npos;
 AnswerCase kept(const char* name, M answer) {
-    return {name, answer, {2, 3}, "194/194", "終了しました（失敗 1 件）", "保存できなかったファイル: 1202-A.jpg", 194};
+    return {.name = name,
+            .answer = answer,
+            .files = {2, 3},
+            .failures = 1,
+            .firstFailed = "1202-A.jpg"};
 }
 AnswerCase refused(const char* name, M answer) {
-    return {name, answer, {2, 3}, "194/194", "終了しました（失敗 3 件）",
-            "保存できなかったファイル: 1102-2-A.jpg, 1103-1.mpg, 1202-A.jpg", 193};
+    return {.name = name,
+            .answer = answer,
+            .files = {2, 3},
+            .failures = 3,
+            .firstFailed = "1102-2-A.jpg, 1103-1.mpg, 1202-A.jpg",
+            .saved = 193};
 }
-AnswerCase breaks(const char* name, M answer) { return {name, answer, {2, 3}, "3/194", kAborted, kErrorText, 4}; }
+AnswerCase breaks(const char* name, M answer) {
+    return {.name = name,
+            .answer = answer,
+            .files = {2, 3},
+            .reached = 3,
+            .stopped = true,
+            .failures = 1,
+            .firstFailed = "1102-2-A.jpg",
+            .saved = 4};
+}
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
-    AnswerCase{"ErrorPages", M::NotFound, {2, 6, 7, 8}, "194/194", "終了しました（失敗 5 件）",
-               "保存できなかったファイル: 1102-2-A.jpg, 1202-A.jpg, 1301-1-A.jpg, 1301-2-A.jpg, 1302-1-A.mpg", 191},
-    AnswerCase{"EveryClipMissing", M::ServerError, {}, "194/194", "終了しました（失敗 124 件）",
-               "保存できなかったファイル: 1103-1.mpg, 1202-A.jpg, 1302-1-A.mpg, 1302-2-A.mpg, 1302-3-A.mpg ほか 119 件", 71},
-    AnswerCase{"NoServer", M::None, {}, "1/194", kAborted, kErrorText, 2},
-    AnswerCase{"AnUpToDateFolder", M::None, {}, "194/194", "終了しました（失敗 1 件）",
-               "保存できなかったファイル: 1202-A.jpg", 194, Before::FirstBatch},
-    AnswerCase{"FilesChangedOnTheServer", M::Changed, {7, 150}, "194/194", "終了しました（失敗 1 件）",
-               "保存できなかったファイル: 1202-A.jpg", 194, Before::FirstBatch},
-    AnswerCase{"AReadOnlyFolder", M::None, {}, "194/194", "終了しました（失敗 194 件）",
-               "保存できなかったファイル: 1101-A.jpg, 1102-1-A.jpg, 1102-2-A.jpg, 1103-1.mpg, 1201-A.jpg ほか 189 件", 3,
-               Before::ReadOnly},
-    AnswerCase{"AFullDisk", M::None, {}, "194/194", nullptr, nullptr, 0, Before::SmallDisk},
-    AnswerCase{"APictureThatIsAGif", M::NotAJpeg, {2, 3}, "194/194", "終了しました（失敗 2 件）",
-               "保存できなかったファイル: 1102-2-A.jpg, 1202-A.jpg", 194},
+    AnswerCase{.name = "ErrorPages", .answer = M::NotFound, .files = {2, 6, 7, 8}, .failures = 5,
+               .firstFailed = "1102-2-A.jpg, 1202-A.jpg, 1301-1-A.jpg, 1301-2-A.jpg, 1302-1-A.mpg", .saved = 191},
+    AnswerCase{.name = "EveryClipMissing", .answer = M::ServerError, .failures = 124,
+               .firstFailed = "1103-1.mpg, 1202-A.jpg, 1302-1-A.mpg, 1302-2-A.mpg, 1302-3-A.mpg", .saved = 71},
+    AnswerCase{.name = "NoServer", .answer = M::None, .reached = 1, .stopped = true, .failures = 1,
+               .firstFailed = "1101-A.jpg", .saved = 2},
+    AnswerCase{.name = "AnUpToDateFolder", .answer = M::None, .failures = 1, .firstFailed = "1202-A.jpg",
+               .before = Before::FirstBatch},
+    AnswerCase{.name = "FilesChangedOnTheServer", .answer = M::Changed, .files = {7, 150}, .failures = 1,
+               .firstFailed = "1202-A.jpg", .before = Before::FirstBatch},
+    AnswerCase{.name = "AReadOnlyFolder", .answer = M::None, .failures = 194,
+               .firstFailed = "1101-A.jpg, 1102-1-A.jpg, 1102-2-A.jpg, 1103-1.mpg, 1201-A.jpg", .saved = 3,
+               .before = Before::ReadOnly},
+    AnswerCase{.name = "AFullDisk", .answer = M::None, .failures = kSome, .saved = 0, .before = Before::SmallDisk},
+    AnswerCase{.name = "APictureThatIsAGif", .answer = M::NotAJpeg, .files = {2, 3}, .failures = 2,
+               .firstFailed = "1102-2-A.jpg, 1202-A.jpg"},
     kept("ARedirectToTheFile", M::RedirectToFile), kept("ASlowDrip", M::SlowDrip), kept("UnaskedGzip", M::Gzip),
     refused("ARedirectToNothing", M::RedirectToNothing), refused("NoContent", M::NoContent),
     refused("ACaptivePortal", M::Portal), refused("TheFileAsAWebPage", M::WebPage), refused("AnEmptyOk", M::EmptyOk),
@@ -180,9 +195,9 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     std::optional<test::Tmpfs> disk;  // the folder itself, or a read-only one in it
     if (answer.before == Before::ReadOnly || answer.before == Before::SmallDisk) {
         const bool readOnly = answer.before == Before::ReadOnly;
-        view.dir = (folder.path() / (readOnly ? "ro" : "")).string();
-        fs::create_directories(view.dir);
-        if (!disk.emplace(view.dir, readOnly ? "64k" : "160k", readOnly).failure().empty()) {
+        view.folder = (folder.path() / (readOnly ? "ro" : "")).string();
+        fs::create_directories(view.folder);
+        if (!disk.emplace(view.folder, readOnly ? "64k" : "160k", readOnly).failure().empty()) {
             GTEST_SKIP() << disk->failure();
         }
     }
@@ -197,13 +212,12 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
                (sample::answerAs(answer.answer, collection, index, request, response), true);
     };
     if (answer.answer == M::None && answer.before == Before::Nothing) {
-        harness::LocalServer gone(collection);
-        view.turl = gone.baseUrl();  // where nothing listens any more
+        server.stop();  // nothing listens there any more
     }
     std::map<std::size_t, ino_t> standing;  // the copies of the first batch, by their inodes
     struct stat info {};
     if (answer.before == Before::FirstBatch) {
-        batch.start();
+        ASSERT_TRUE(run.runToEnd());
         test::writeFile(fileOf(0),
                         "not a picture");  // with the server's time: asked for all the same
         const timespec times[2] = {{0, UTIME_OMIT}, {sample::kServedModified, 0}};
@@ -214,20 +228,22 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
         }
     }
     server.setFault(fault);
-    batch.start();
+    ASSERT_TRUE(run.runToEnd());
 
-    EXPECT_EQ(view.label3, answer.label3);
-    EXPECT_TRUE(answer.label2 ? view.label2 == answer.label2
-                              : view.label2.starts_with("終了しました（失敗 "))
-        << view.label2;
-    EXPECT_TRUE(!answer.sb || view.sb == answer.sb) << view.sb;
-    EXPECT_EQ(view.label11Visible, answer.label2 == kAborted);
+    EXPECT_EQ(view.number, answer.reached);
+    EXPECT_EQ(view.ending->stopped, answer.stopped);
+    EXPECT_EQ(view.state == ConnectionState::Error, answer.stopped);
+    EXPECT_TRUE(answer.failures == kSome ? view.ending->failed.size() > 0
+                                         : view.ending->failed.size() == answer.failures)
+        << view.ending->failed.size();
+    EXPECT_TRUE(answer.failures == kSome || firstFailed() == answer.firstFailed) << firstFailed();
+    EXPECT_EQ(view.causes.size(), view.ending->failed.size());
     const auto names = listFolder(folder.path());
     EXPECT_TRUE(answer.saved ? names.size() == answer.saved
                              : names.size() > 3 && names.size() < 194)
         << names.size();
     EXPECT_TRUE(std::ranges::none_of(names, isStoreTemporaryName));
-    if (answer.label2 != kAborted && answer.before != Before::ReadOnly) {
+    if (!answer.stopped && answer.before != Before::ReadOnly) {
         // The file behind the one in transfer may have its own, where no answer or full disk
         // broke one.
         EXPECT_TRUE(answer.files.size() == 2 || answer.before == Before::SmallDisk ||
@@ -270,7 +286,10 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
         EXPECT_TRUE(inode == 0 || holdsServedBytes(index)) << index;
     }
     EXPECT_EQ(store.closedOnBatchThread, 0);
-    EXPECT_TRUE(answer.before != Before::FirstBatch || view.refreshes == 2 * 194) << "304s";
+    // Every copy the server kept through a 304 is told as kept: the window re-reads the folder.
+    EXPECT_TRUE(answer.before != Before::FirstBatch ||
+                view.kept == 192 - static_cast<int>(answer.files.size()))
+        << view.kept;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <map>
 #include <thread>
 
+#include "local_batch.h"
 #include "platform/atomic_file_store.h"
 #include "platform/curl_transfer.h"
 #include "platform/temporary_names.h"
@@ -85,27 +86,29 @@ class ProxySettings {
 
 struct FetchCase {
     const char* name;
-    void (*answer)(httplib::Response&);  // to a request for /x; none: the first file is fetched
+    void (*answer)(httplib::Response&) = nullptr;  // to a request for /x; none: the first file
     FetchOutcome outcome;
-    long status;          // -1: not looked at
-    States states;        // empty: not looked at
+    long status = -1;     // -1: not looked at
+    States states = {};   // empty: not looked at
     int file = -1;        // the sample file the sink holds whole; -1: not looked at; -2: nothing
-    States next = {};     // of a second fetch on the same transfer; empty: not looked at
+    States next = {};     // of the request after it on the same transfer; empty: not looked at
     bool byName = false;  // the server is reached as localhost
     std::uint64_t maxBody = 0;
     bool sinkFull = false;
     std::optional<std::int64_t> since = {};  // the time of a copy that stands
     const char* proxy = nullptr;  // "environment" or "GNOME": /x by the server as the proxy
-    bool cancel = false;          // 700 ms into the fetch, from another thread
-    int ahead = 0;                // 1: the next fetch asked for behind this one; 2: then dropped
+    bool cancel = false;          // 700 ms into the request, from another thread
+    int ahead = 0;                // 1: the next one asked for behind this one; 2: then dropped
 };
 
 const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
+const States kReused = {5, 6, 7, 8, 12};
 using R = httplib::Response;
+using O = FetchOutcome;
 
 class FetchTest : public ::testing::TestWithParam<FetchCase> {};
 
-// The headers, then nothing for 6 s: only the idle limit, or a cancel, ends the fetch.
+// The headers, then nothing for 6 s: only the idle limit, or a cancel, ends the request.
 void stall(R& r) {
     r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto&) {
         for (int i = 0; i < 60 && !silenceOver; ++i)
@@ -117,43 +120,55 @@ void plain(R& r) {
     r.set_content("G@", "video/mpeg");
 }
 
+// What the transfer told of each request.
+struct Told final : TransferEvents {
+    void requestState(RequestId id, ConnectionState s) override {
+        states[id].push_back(static_cast<std::int16_t>(s));
+    }
+    void requestEnded(RequestId id, FetchResult result) override { ended[id] = std::move(result); }
+    std::map<RequestId, States> states;
+    std::map<RequestId, FetchResult> ended;
+};
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
-    FetchCase{"AFile", nullptr, FetchOutcome::Received, 200, kNewConnection, 0, {5, 6, 7, 8, 12}},
-    FetchCase{"AFileByHostName", nullptr, FetchOutcome::Received, 200, kNewConnection, 0, {}, true},
-    FetchCase{"ClosedByTheServer", [](R& r) { r.set_header("Connection", "close"), r.set_content("bye", "text/plain"); },
-              FetchOutcome::Received, 200, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}, -1, kNewConnection},
-    FetchCase{"Moved", [](R& r) { r.set_redirect("/1101/1101-A.jpg"); }, FetchOutcome::Received, 200,
-              {1, 2, 3, 4, 5, 6, 7, 5, 6, 7, 8, 12}, 0},
-    FetchCase{"ARedirectLoop", [](R& r) { r.set_redirect("/x"); }, FetchOutcome::Refused, -1, {}, -2},
-    FetchCase{"MovedToAnotherProtocol", [](R& r) { r.set_redirect("ftp://127.0.0.1/x"); }, FetchOutcome::Refused, -1, {}, -2},
-    FetchCase{"CutMidBody", [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto& sink) {
+    FetchCase{.name = "AFile", .outcome = O::Received, .status = 200, .states = kNewConnection, .file = 0, .next = kReused},
+    FetchCase{.name = "AFileByHostName", .outcome = O::Received, .status = 200, .states = kNewConnection, .file = 0, .byName = true},
+    FetchCase{.name = "ClosedByTheServer", .answer = [](R& r) { r.set_header("Connection", "close"), r.set_content("bye", "text/plain"); },
+              .outcome = O::Received, .status = 200, .states = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}, .next = kNewConnection},
+    FetchCase{.name = "Moved", .answer = [](R& r) { r.set_redirect("/1101/1101-A.jpg"); }, .outcome = O::Received, .status = 200,
+              .states = {1, 2, 3, 4, 5, 6, 7, 5, 6, 7, 8, 12}, .file = 0},
+    FetchCase{.name = "ARedirectLoop", .answer = [](R& r) { r.set_redirect("/x"); }, .outcome = O::Refused, .file = -2},
+    FetchCase{.name = "MovedToAnotherProtocol", .answer = [](R& r) { r.set_redirect("ftp://127.0.0.1/x"); }, .outcome = O::Refused, .file = -2},
+    FetchCase{.name = "CutMidBody", .answer = [](R& r) { r.set_content_provider(9999, "video/mpeg", [](auto, auto, auto& sink) {
                   return sink.write("G@\x11\x10", 4) && false; }); },  // the connection drops
-              FetchOutcome::TransportError, 200, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
+              .outcome = O::TransportError, .status = 200, .states = {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
     // It answers late: the next, asked for behind it, has a connection of its own meanwhile.
-    FetchCase{"ALargeFileLateAndTheNextAhead", [](R& r) { std::this_thread::sleep_for(300ms), generated(r, 200, 2 << 20); }, FetchOutcome::Received, 200, {}, -1,
-              kNewConnection, false, 0, false, {}, nullptr, false, 1},
-    FetchCase{"TheNextDroppedAfterALateFile", [](R& r) { std::this_thread::sleep_for(300ms), plain(r); }, FetchOutcome::Received, 200, {}, -1, {5, 6, 7, 8, 12}, false, 0, false, {}, nullptr, false, 2},
-    FetchCase{"ARedirectBodyUpToTheLimit", [](R& r) { generated(r, 302, 1 << 20), r.set_redirect("/1101/1101-A.jpg"); },
-              FetchOutcome::Received, 200, {}, 0},
-    FetchCase{"AnEndlessRedirectBody", [](R& r) { generated(r, 302, 0), r.set_redirect("/1101/1101-A.jpg"); },
-              FetchOutcome::HttpError, 302, {}, -2},
-    FetchCase{"ExactlyTheLimit", [](R& r) { r.set_content(std::string(1000, 'b'), "video/mpeg"); },
-              FetchOutcome::Received, 200, {}, -1, {}, false, 1000},
-    FetchCase{"AnnouncedOverTheLimit", nullptr, FetchOutcome::Refused, -1, {}, -2, {}, false, 1000},
-    FetchCase{"GrowingOverTheLimit", [](R& r) { generated(r, 200, 3000); }, FetchOutcome::Refused, -1, {}, -1, {}, false, 1000},
-    FetchCase{"ASinkThatCannotKeepIt", nullptr, FetchOutcome::SinkFailed, 200, {}, -1, {}, false, 0, true},
-    FetchCase{"NotModifiedWithACondition", [](R& r) { r.status = 304; }, FetchOutcome::NotModified, 304,
-              kNewConnection, -2, {}, false, 0, false, 1767225600},
-    FetchCase{"NoNewerThanTheCopy", [](R& r) { r.set_header("Last-Modified", sample::kServedModifiedText), plain(r); },
-              FetchOutcome::NotModified, -1, {}, -2, {}, false, 0, false, sample::kServedModified + 60},
-    FetchCase{"GoneSilent", stall, FetchOutcome::TransportError, 200, {}},
-    FetchCase{"CancelledWhileTheServerStalls", stall, FetchOutcome::Cancelled, -1, {}, -2, {}, false, 0, false, {}, nullptr, true},
-    FetchCase{"ThroughTheEnvironmentsProxy", plain, FetchOutcome::Received, 200, {}, -1, {}, false, 0, false, {}, "environment"},
-    FetchCase{"ThroughTheDesktopsProxy", plain, FetchOutcome::Received, 200, {}, -1, {}, false, 0, false, {}, "GNOME"},
-    FetchCase{"AProxyAsksForAPassword", [](R& r) { r.status = 407; }, FetchOutcome::HttpError, 407, {}, -2, {},
-              false, 0, false, {}, "environment"},
-    FetchCase{"AProxyRefuses", [](R& r) { r.status = 403; }, FetchOutcome::HttpError, 403, {}, -2, {}, false, 0, false, {}, "GNOME"}),
+    FetchCase{.name = "ALargeFileLateAndTheNextAhead", .answer = [](R& r) { std::this_thread::sleep_for(300ms), generated(r, 200, 2 << 20); },
+              .outcome = O::Received, .status = 200, .next = kNewConnection, .ahead = 1},
+    FetchCase{.name = "TheNextDroppedAfterALateFile", .answer = [](R& r) { std::this_thread::sleep_for(300ms), plain(r); },
+              .outcome = O::Received, .status = 200, .next = kReused, .ahead = 2},
+    FetchCase{.name = "ARedirectBodyUpToTheLimit", .answer = [](R& r) { generated(r, 302, 1 << 20), r.set_redirect("/1101/1101-A.jpg"); },
+              .outcome = O::Received, .status = 200, .file = 0},
+    FetchCase{.name = "AnEndlessRedirectBody", .answer = [](R& r) { generated(r, 302, 0), r.set_redirect("/1101/1101-A.jpg"); },
+              .outcome = O::HttpError, .status = 302, .file = -2},
+    FetchCase{.name = "ExactlyTheLimit", .answer = [](R& r) { r.set_content(std::string(1000, 'b'), "video/mpeg"); },
+              .outcome = O::Received, .status = 200, .maxBody = 1000},
+    FetchCase{.name = "AnnouncedOverTheLimit", .outcome = O::Refused, .file = -2, .maxBody = 1000},
+    FetchCase{.name = "GrowingOverTheLimit", .answer = [](R& r) { generated(r, 200, 3000); }, .outcome = O::Refused, .maxBody = 1000},
+    FetchCase{.name = "ASinkThatCannotKeepIt", .outcome = O::SinkFailed, .status = 200, .sinkFull = true},
+    FetchCase{.name = "NotModifiedWithACondition", .answer = [](R& r) { r.status = 304; }, .outcome = O::NotModified, .status = 304,
+              .states = kNewConnection, .file = -2, .since = 1767225600},
+    FetchCase{.name = "NoNewerThanTheCopy", .answer = [](R& r) { r.set_header("Last-Modified", sample::kServedModifiedText), plain(r); },
+              .outcome = O::NotModified, .file = -2, .since = sample::kServedModified + 60},
+    FetchCase{.name = "GoneSilent", .answer = stall, .outcome = O::TransportError, .status = 200},
+    FetchCase{.name = "CancelledWhileTheServerStalls", .answer = stall, .outcome = O::Cancelled, .file = -2, .cancel = true},
+    FetchCase{.name = "ThroughTheEnvironmentsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "environment"},
+    FetchCase{.name = "ThroughTheDesktopsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "GNOME"},
+    FetchCase{.name = "AProxyAsksForAPassword", .answer = [](R& r) { r.status = 407; }, .outcome = O::HttpError, .status = 407,
+              .file = -2, .proxy = "environment"},
+    FetchCase{.name = "AProxyRefuses", .answer = [](R& r) { r.status = 403; }, .outcome = O::HttpError, .status = 403, .file = -2,
+              .proxy = "GNOME"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -168,18 +183,22 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
         GTEST_SKIP() << "libproxy's GNOME settings plugin is missing (libproxy1-plugin-gsettings)";
     }
     const ProxySettings proxy(fetch.proxy ? fetch.proxy : "", server.port());
-    BlockingWaiter waiter;
-    CurlTransfer transfer(waiter, {.connectTimeout = 2s,
-                                   .idleTimeout = 1s,
-                                   .maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : 1 << 30});
+    harness::TaskQueue queue;
+    Told told;
+    CurlTransfer transfer(queue.poster(),
+                          {.connectTimeout = 2s,
+                           .idleTimeout = 1s,
+                           .maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : 1 << 30});
+    const auto ended = [&](RequestId id) {
+        return queue.runUntil([&] { return told.ended.contains(id); }, 10s);
+    };
     // Where nothing listens: only a proxy reaches it.
     const std::string url =
         fetch.proxy    ? "http://127.0.0.2:9/x"
         : fetch.answer ? server.baseUrl() + "x"
         : fetch.byName ? "http://localhost:" + std::to_string(server.port()) + "/1101/1101-A.jpg"
                        : server.baseUrl() + "1101\\1101-A.jpg";
-    States states;
-    auto record = [&states](ConnectionState s) { states.push_back(static_cast<std::int16_t>(s)); };
+    const std::string nextUrl = server.baseUrl() + "1101/1101-A.jpg";
     test::MemoryFile sink;
     test::MemoryFile next;
     sink.full = fetch.sinkFull;
@@ -197,8 +216,11 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
         }
     });
     const auto started = std::chrono::steady_clock::now();
-    fetch.ahead ? transfer.prefetch(server.baseUrl() + "1101/1101-A.jpg", next) : void();
-    const FetchResult result = transfer.fetch(url, record, sink);
+    transfer.request(1, url, sink, told);
+    fetch.ahead ? transfer.request(2, nextUrl, next, told) : void();
+    ASSERT_TRUE(ended(1));
+    const FetchResult& result = told.ended[1];
+    const States& states = told.states[1];
     // Far below what a server gone silent would hold the batch for: the idle limit, or the
     // cancel, ended it; and the wait slept.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
@@ -225,16 +247,23 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     EXPECT_TRUE(fetch.outcome != FetchOutcome::Refused || fetch.file != -2 || sink.restarts == 0)
         << "a body refused before it came";
     EXPECT_EQ(server.requested("http://127.0.0.2:9/x"), fetch.proxy != nullptr);
-    if (fetch.proxy) {
-        return;  // the next request would go through the proxy too
+    if (fetch.proxy || fetch.cancel) {
+        return;  // the next request would go through the proxy too; a cancel ends the transfer
     }
     EXPECT_LT(endlessBytesSent, std::size_t{16} << 20) << "an endless answer was read on";
-    // The next request of the batch still goes through.
-    fetch.ahead == 2 ? transfer.dropPrefetch() : void();
-    states.clear();
-    EXPECT_EQ(transfer.fetch(server.baseUrl() + "1101/1101-A.jpg", record, next).outcome,
+    // The next request of the batch still goes through: the one asked for behind, or a new one
+    // in the place of one dropped.
+    if (fetch.ahead == 2) {
+        transfer.drop(2);
+        ASSERT_TRUE(ended(2));
+    }
+    const RequestId again = fetch.ahead == 1 ? 2 : 3;
+    again == 3 ? transfer.request(3, nextUrl, next, told) : void();
+    ASSERT_TRUE(ended(again));
+    EXPECT_EQ(told.ended[again].outcome,
               fetch.maxBody > 0 ? FetchOutcome::Refused : FetchOutcome::Received);
-    EXPECT_TRUE(fetch.next.empty() || states == fetch.next) << ::testing::PrintToString(states);
+    EXPECT_TRUE(fetch.next.empty() || told.states[again] == fetch.next)
+        << ::testing::PrintToString(told.states[again]);
 }
 
 using Names = std::vector<std::string>;

@@ -7,19 +7,19 @@
 namespace zavoket {
 namespace {
 
-// The globe (Image4) and the folder (Image5) at their places, in pixels; the disk moves.
+// The globe and the destination folder at their places, in pixels; the disk moves.
 struct Controls final : AnimationControls {
     float disk = 0;
     bool diskShown = true;
     FolderPicture picture = FolderPicture::Closed;
     std::string calls;  // "pv" for each tick that gives the picture, then the visibility
 
-    float image3Left() const override { return disk; }
-    void setImage3Left(float left) override { disk = left; }
-    float image4Left() const override { return 384; }
-    float image5Left() const override { return 608; }
-    void setImage3Visible(bool visible) override { diskShown = visible, calls += 'v'; }
-    void setImage5Picture(FolderPicture p) override { picture = p, calls += 'p'; }
+    float diskLeft() const override { return disk; }
+    void setDiskLeft(float left) override { disk = left; }
+    float globeLeft() const override { return 384; }
+    float folderLeft() const override { return 608; }
+    void setDiskVisible(bool visible) override { diskShown = visible, calls += 'v'; }
+    void setFolderPicture(FolderPicture p) override { picture = p, calls += 'p'; }
 };
 
 TEST(AnimationTest, TheDiskTravelsIntoTheFolderAndStartsOverBesideTheGlobe) {

@@ -77,12 +77,13 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
         }
         closing.set_value();
         const auto at = std::chrono::steady_clock::now();
-        GetParam().titleBar ? (void)form->close() : click("CClose");
+        GetParam().titleBar ? (void)form->close() : click("CloseButton");
         took = std::chrono::steady_clock::now() - at;
         closed.set_value();
     };
     during(3, close, true);
-    click("CGet");
+    click("StartButton");
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !atTheEnding.empty(); }, 20000));
     server.release();
     watchdog.join();
 
@@ -115,7 +116,7 @@ TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
         QTest::keyClick(dir(), Qt::Key_Return);
         server.release();
     });
-    click("CGet");
+    runBatch();
 
     EXPECT_EQ(dir()->path().toStdString(), fs::canonical(folder.path() / latin1).string());
     EXPECT_EQ(listFolder(folder.path()).size(), 20u + 1u);  // files 1 to 20 and the subfolder
@@ -142,7 +143,7 @@ TEST_F(MainFormTest, TheDrivesAreTheDesktopsAndPickingOneOpensItsRoot) {
                      << (stick ? stick->failure() : "/media is read-only");
     }
     const QString point = QString::fromStdString(stick->path().string());
-    auto* drive = child<QComboBox>("Drive");
+    auto* drive = child<QComboBox>("DriveList");
     ASSERT_TRUE(QTest::qWaitFor([&] { return drive->findData(point) >= 0; }, 3000));
     EXPECT_LT(drive->findData("/dev/shm"), 0);       // tmpfs, where the tests' folders are
     drive->setCurrentIndex(drive->findData(point));  // read on the list's own thread

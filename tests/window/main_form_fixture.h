@@ -13,9 +13,9 @@
 #include "support/held_server.h"
 #include "support/scratch.h"
 #include "support/stores.h"
-#include "window/event_loop_waiter.h"
 #include "window/file_list.h"
 #include "window/folder_lists.h"
+#include "window/owner_thread.h"
 #include "window/status_line.h"
 
 namespace zavoket::test {
@@ -42,13 +42,13 @@ class MainFormTest : public ::testing::Test {
         // Files are received under temporary names, as on a USB stick: what a user could see
         // of them is what these tests look for.
         app = std::make_unique<Application>(
-            ApplicationOptions{.baseUrl = server.baseUrl(),
-                               .transfer = {.connectTimeout = 2s, .idleTimeout = 2s},
-                               .files = {},
-                               .store = &store},
-            waiter);
-        const auto end = [this] { atTheEnding.push_back(listFolder(folder.path())); };
-        form = std::make_unique<MainForm>(*app, MainFormOptions{end, face});
+            ApplicationOptions{
+                .baseUrl = server.baseUrl(),
+                .transfer = {.connectTimeout = 2s, .idleTimeout = 2s},
+                .store = &store,
+                .exit = [this] { atTheEnding.push_back(listFolder(folder.path())); }},
+            postInto(*qApp));
+        form = std::make_unique<MainForm>(*app, MainFormOptions{face});
         form->show();
         dir()->setPath(QString::fromStdString(folder.str()));
     }
@@ -60,8 +60,8 @@ class MainFormTest : public ::testing::Test {
         return found;
     }
     QString text(const char* label) const { return child<QLabel>(label)->text(); }
-    FolderList* dir() const { return child<FolderList>("Dir"); }
-    QListWidget* fileList() const { return child<QListWidget>("File"); }
+    FolderList* dir() const { return child<FolderList>("FolderList"); }
+    QListWidget* fileList() const { return child<QListWidget>("FileList"); }
     bool shown(const char* name) const { return child(name)->isVisibleTo(form.get()); }
     // What a screen reader was last told of its own accord, as a notification.
     QString said() const {
@@ -72,17 +72,23 @@ class MainFormTest : public ::testing::Test {
     }
     // "N/194" as a screen reader has it: its value and its maximum.
     std::pair<int, int> progress() const {
-        auto* value = QAccessible::queryAccessibleInterface(child("Label3"))->valueInterface();
+        auto* value = QAccessible::queryAccessibleInterface(child("Progress"))->valueInterface();
         return {value->currentValue().toInt(), value->maximumValue().toInt()};
     }
     void click(const char* name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
+    // Starts a batch and lets the window handle its events until the batch has ended.
+    void runBatch() {
+        click("StartButton");
+        EXPECT_TRUE(QTest::qWaitFor(
+            [this] { return !child("MovingDisk")->isVisibleTo(form.get()); }, 60000));
+    }
     // Runs action on the window's thread while the server holds the response for entry index,
     // before it or, midBody, once half the body has had a moment to reach the file.
     // The request comes a file early, behind the one before: the action waits until the entry
     // is the file in transfer.
     void during(std::size_t index, std::function<void()> action, bool midBody = false) {
         const auto now = [=, this] {
-            return text("Label3") == QString::number(index + 1) + "/194";
+            return text("Progress") == QString::number(index + 1) + "/194";
         };
         const auto act = [=, this] { QTimer::singleShot(midBody ? 100 : 0, form.get(), action); };
         server.hold(
@@ -101,7 +107,6 @@ class MainFormTest : public ::testing::Test {
     HeldServer server{collection};
     TempFolder folder;
     std::vector<std::vector<std::string>> atTheEnding;  // the folder at each ending
-    EventLoopWaiter waiter;
     SlowNamingStore store;
     std::unique_ptr<Application> app;
     std::unique_ptr<MainForm> form;

@@ -33,18 +33,18 @@ TEST_F(MainFormTest, EveryControlIsThereNamedAndReadable) {
     // Labels and pictures come back to front.
     // clang-format off
     const Control kControls[] = {
-        {"Label1", "保存するディレクトリ", true}, {"Label2", "", true}, {"Image3", nullptr, true},
-        {"Image1", nullptr, false}, {"Image2", nullptr, false}, {"Image4", nullptr, true}, {"Image5", nullptr, true},
-        {"Label3", "0/194", true, QAccessible::ProgressBar}, {"Label5", "Viewer for", true},
-        {"Label4", "「Velumio」\r\n", true, QAccessible::StaticText}, {"Label6", "画像ファイルダウンロードツール", true},
-        {"Label7", "最初に画像を保存するフォルダを指定します。次にインターネットに接続してあることを確認して、"
+        {"FolderHeading", "保存するディレクトリ", true}, {"Activity", "", true}, {"MovingDisk", nullptr, true},
+        {"OpenFolderPicture", nullptr, false}, {"ClosedFolderPicture", nullptr, false}, {"Globe", nullptr, true}, {"DestinationFolder", nullptr, true},
+        {"Progress", "0/194", true, QAccessible::ProgressBar}, {"TitleLead", "Viewer for", true},
+        {"Title", "「Velumio」\r\n", true, QAccessible::StaticText}, {"Subtitle", "画像ファイルダウンロードツール", true},
+        {"Instructions", "最初に画像を保存するフォルダを指定します。次にインターネットに接続してあることを確認して、"
             "ダウンロード開始ボタンをクリックします。そうすると画像のダウンロードが開始されます。"
             "１９４ファイル約４５０MBあります。時間の余裕のあるときに実行してください。", true},
-        {"Label8", "フォルダ", true}, {"Label9", "Ver.１.0", true}, {"Label10", nullptr, true},
-        {"Label11", "中止ボタンをクリックしても動画をダウンロード中は中止処理に時間がかかる場合があります。", false},
-        {"Drive", nullptr, true}, {"Dir", nullptr, true}, {"File", nullptr, true},
-        {"CGet", "ダウンロード開始", true, QAccessible::Button}, {"CAbort", "ダウンロード中止", true},
-        {"CClose", "終了", true}, {"SB", nullptr, true, QAccessible::StatusBar}, {"TURL", nullptr, false},
+        {"FilesHeading", "フォルダ", true}, {"Version", "Ver.１.0", true}, {"Maker", nullptr, true},
+        {"StopNote", "中止ボタンをクリックしても動画をダウンロード中は中止処理に時間がかかる場合があります。", false},
+        {"DriveList", nullptr, true}, {"FolderList", nullptr, true}, {"FileList", nullptr, true},
+        {"StartButton", "ダウンロード開始", true, QAccessible::Button}, {"StopButton", "ダウンロード中止", true},
+        {"CloseButton", "終了", true}, {"StatusLine", nullptr, true, QAccessible::StatusBar},
     };
     // clang-format on
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
@@ -73,14 +73,14 @@ TEST_F(MainFormTest, EveryControlIsThereNamedAndReadable) {
             EXPECT_EQ(button->text(), QString::fromUtf8(control.text));
         }
     }
-    EXPECT_EQ(child<QLabel>("Label1")->buddy(), child("Drive"));
-    EXPECT_EQ(child<QLabel>("Label8")->buddy(), fileList());
+    EXPECT_EQ(child<QLabel>("FolderHeading")->buddy(), child("DriveList"));
+    EXPECT_EQ(child<QLabel>("FilesHeading")->buddy(), fileList());
     // Loading shows the closed folder.
-    EXPECT_EQ(child<QLabel>("Image5")->pixmap().cacheKey(),
-              child<QLabel>("Image2")->pixmap().cacheKey());
+    EXPECT_EQ(child<QLabel>("DestinationFolder")->pixmap().cacheKey(),
+              child<QLabel>("ClosedFolderPicture")->pixmap().cacheKey());
     // Tab goes through the buttons, then the lists.
-    QWidget* focus = child("CGet");
-    for (const char* next : {"CAbort", "CClose", "Drive", "Dir", "File"}) {
+    QWidget* focus = child("StartButton");
+    for (const char* next : {"StopButton", "CloseButton", "DriveList", "FolderList", "FileList"}) {
         do {
             focus = focus->nextInFocusChain();
         } while (focus->focusPolicy() == Qt::NoFocus || focus->parentWidget() != form.get());
@@ -126,12 +126,13 @@ TEST_P(StyleTest, EveryTextIsReadableAndTheFocusIsSeen) {
     test::writeFile(folder.path() / "1101-A.jpg", "x");
     build();
     ASSERT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 1; }, 2000));
-    child<QLabel>("Label2")->setText("1101-A.jpgをダウンロードしています");
-    child("Label11")->show();
-    child<StatusLine>("SB")->setMessage("要求を正常に送信しました。");
+    child<QLabel>("Activity")->setText("1101-A.jpgをダウンロードしています");
+    child("StopNote")->show();
+    child<StatusLine>("StatusLine")->setMessage("要求を正常に送信しました。");
     dir()->setFocus();
-    for (const char* name : {"Label1", "Label2", "Label3", "Label5", "Label7", "Label9", "Label11",
-                             "SB", "CGet", "CAbort", "CClose", "Drive", "File"}) {
+    for (const char* name : {"FolderHeading", "Activity", "Progress", "TitleLead", "Instructions",
+                             "Version", "StopNote", "StatusLine", "StartButton", "StopButton",
+                             "CloseButton", "DriveList", "FileList"}) {
         SCOPED_TRACE(name);
         QWidget* control = child(name);
         // As the window draws it, over whatever stands behind it.
@@ -161,7 +162,7 @@ TEST_F(MainFormTest, EveryCaptionFitsItsBoxWithEachJapaneseFace) {
         const auto labels = form->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
         for (auto* caption : labels) {
             const QString name = caption->objectName();
-            if (caption->text().isEmpty() && name != "Label2") {
+            if (caption->text().isEmpty() && name != "Activity") {
                 continue;
             }
             SCOPED_TRACE(face + (" " + name).toStdString());
@@ -175,11 +176,12 @@ TEST_F(MainFormTest, EveryCaptionFitsItsBoxWithEachJapaneseFace) {
             }
             const int flags = static_cast<int>(caption->alignment()) |
                               (caption->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine);
-            for (std::size_t i = 0; i < (name == "Label2" ? collection.size() : 1); ++i) {
-                const QString text = name == "Label2" ? QString::fromStdString(collection.name(i)) +
-                                                            "をダウンロードしています"
-                                     : name == "Label3" ? "194/194"
-                                                        : caption->text().trimmed();
+            for (std::size_t i = 0; i < (name == "Activity" ? collection.size() : 1); ++i) {
+                const QString text =
+                    name == "Activity"
+                        ? QString::fromStdString(collection.name(i)) + "をダウンロードしています"
+                    : name == "Progress" ? "194/194"
+                                         : caption->text().trimmed();
                 EXPECT_TRUE(room.contains(caption->fontMetrics().boundingRect(room, flags, text)))
                     << text.toStdString();
             }
@@ -189,47 +191,48 @@ TEST_F(MainFormTest, EveryCaptionFitsItsBoxWithEachJapaneseFace) {
 
 TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     // One hold at a time: the second is armed once the first has fired.
-    const int designLeft = child("Image3")->x();
+    const int designLeft = child("MovingDisk")->x();
     during(1, [this] {
-        click("CGet");  // ignored during a run
+        click("StartButton");  // ignored during a run
         during(6, [this] {
-            EXPECT_TRUE(child<QTimer>("Timer1")->isActive());
-            EXPECT_TRUE(shown("Image3"));
+            EXPECT_TRUE(child<QTimer>("AnimationClock")->isActive());
+            EXPECT_TRUE(shown("MovingDisk"));
             // The states of the file in transfer show while it is under way.
             when(
                 [this] {
-                    return child<StatusLine>("SB")->message() == "要求を正常に送信しました。";
+                    return child<StatusLine>("StatusLine")->message() ==
+                           "要求を正常に送信しました。";
                 },
                 [this] {
-                    click("CAbort");
+                    click("StopButton");
                     server.release();
                 });
         });
         QTimer::singleShot(700, form.get(), [this] { server.release(); });
     });
-    click("CGet");
-    EXPECT_EQ(text("Label3"), "7/194");
-    EXPECT_EQ(text("Label2"), "中止しました");
-    EXPECT_TRUE(shown("Label11"));
+    runBatch();
+    EXPECT_EQ(text("Progress"), "7/194");
+    EXPECT_EQ(text("Activity"), "中止しました");
+    EXPECT_TRUE(shown("StopNote"));
     EXPECT_EQ(progress(), std::make_pair(7, 194));
     EXPECT_TRUE(QTest::qWaitFor([this] { return said().startsWith("中止しました。"); }, 1000));
     EXPECT_EQ(listFolder(folder.path()).size(), 7u);
     EXPECT_TRUE(server.paths().size() >= 7u && server.paths().size() <= 9u) << "and the two behind";
-    EXPECT_GT(child("Image3")->x(), designLeft);  // three ticks or so while file 2 was held
+    EXPECT_GT(child("MovingDisk")->x(), designLeft);  // three ticks or so while file 2 was held
 
     fs::create_directory(folder.path() / collection.name(100));  // that file cannot be saved
-    click("CGet");
-    EXPECT_EQ(text("Label3"), "194/194");
+    runBatch();
+    EXPECT_EQ(text("Progress"), "194/194");
     EXPECT_EQ(progress(), std::make_pair(194, 194));
-    EXPECT_EQ(text("Label2"), "終了しました（失敗 1 件）");
+    EXPECT_EQ(text("Activity"), "終了しました（失敗 1 件）");
     // A screen reader has the files that failed.
     const QString failed =
         QString::fromStdString("保存できなかったファイル: " + collection.name(100));
-    EXPECT_EQ(child<StatusLine>("SB")->message(), failed);
+    EXPECT_EQ(child<StatusLine>("StatusLine")->message(), failed);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            return QAccessible::queryAccessibleInterface(child("SB"))->text(QAccessible::Name) ==
-                   failed;
+            return QAccessible::queryAccessibleInterface(child("StatusLine"))
+                       ->text(QAccessible::Name) == failed;
         },
         2000));
     // and hears the ending at once, wherever it is.
@@ -237,8 +240,8 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
         QTest::qWaitFor([&] { return said() == "終了しました（失敗 1 件）。" + failed; }, 1000));
     // The list follows a moment after the last file.
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 193; }, 2000));
-    EXPECT_FALSE(shown("Image3"));
-    EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
+    EXPECT_FALSE(shown("MovingDisk"));
+    EXPECT_FALSE(child<QTimer>("AnimationClock")->isActive());
 }
 
 }  // namespace

@@ -2,36 +2,57 @@
 
 namespace zavoket::harness {
 
-void RecordingView::setLabel2Caption(const std::string& text) {
-    label2 = text;
-    if (onLabel2) {
-        onLabel2(text);
+void RecordingView::batchStarted() {
+    moving = true;
+    ending.reset();
+    saved = kept = 0;
+    causes.clear();
+}
+
+void RecordingView::batchEnded(const BatchEnding& e) {
+    moving = false;
+    ending = e;
+    if (onEnding) {
+        onEnding();
     }
 }
 
-void TaskWaiter::post(std::function<void()> task) {
+Post TaskQueue::poster() {
+    return [this](std::function<void()> task) { post(std::move(task)); };
+}
+
+void TaskQueue::post(std::function<void()> task) {
     {
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
     }
-    waiter_.wake();
+    posted_.notify_one();
 }
 
-void TaskWaiter::wait() {
-    waiter_.wait();
-    std::deque<std::function<void()>> tasks;
-    {
-        std::lock_guard lock(mutex_);
-        tasks.swap(tasks_);
-    }
-    for (auto& task : tasks) {
+bool TaskQueue::runUntil(const std::function<bool()>& done, std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        std::unique_lock lock(mutex_);
+        if (!posted_.wait_until(lock, deadline, [this] { return !tasks_.empty(); })) {
+            return false;
+        }
+        std::function<void()> task = std::move(tasks_.front());
+        tasks_.pop_front();
+        lock.unlock();
         task();
     }
+    return true;
 }
 
 LocalBatch::LocalBatch(std::string url, std::string folder, ApplicationOptions options)
-    : view(url, std::move(folder)), app((options.baseUrl = std::move(url), options), waiter) {
+    : view(std::move(folder)), app((options.baseUrl = std::move(url), options), queue.poster()) {
     app.batch().setView(view);
+}
+
+bool LocalBatch::runToEnd(std::chrono::seconds timeout) {
+    view.ending.reset();
+    batch.start();
+    return queue.runUntil([this] { return view.ending.has_value(); }, timeout);
 }
 
 }  // namespace zavoket::harness

@@ -1,53 +1,57 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/application.h"
 
 namespace zavoket::harness {
 
-// The window as a batch sees it, keeping the last text it was given.
+// What a batch told its view, as the window would keep it.
 class RecordingView final : public BatchView {
   public:
-    RecordingView(std::string url, std::string folder)
-        : turl(std::move(url)), dir(std::move(folder)) {}
+    explicit RecordingView(std::string folder) : folder(std::move(folder)) {}
 
-    void setLabel2Caption(const std::string& text) override;
-    void setLabel3Caption(const std::string& text) override { label3 = text; }
-    void showLabel11() override { label11Visible = true; }
-    void setImage3Visible(bool visible) override { image3Visible = visible; }
-    void setTimer1Enabled(bool enabled) override { timer1Enabled = enabled; }
-    void setSbText(const std::string& text) override { sb = text; }
-    [[nodiscard]] std::string turlText() const override { return turl; }
-    [[nodiscard]] std::string dirPath() const override { return dir; }
-    void refreshFile() override { ++refreshes; }
+    void batchStarted() override;
+    void fileStarted(std::size_t index, std::size_t n) override { current = index, number = n; }
+    void connectionChanged(ConnectionState s) override { state = s; }
+    void stopAsked() override { stopNoted = true; }
+    void fileSaved(std::size_t) override { ++saved; }
+    void fileKept(std::size_t) override { ++kept; }
+    void fileFailed(std::size_t, FailureCause cause) override { causes.push_back(cause); }
+    void batchEnded(const BatchEnding& e) override;
+    [[nodiscard]] std::string destination() const override { return folder; }
 
-    std::string turl;
-    std::string dir;
-    std::string label2;
-    std::string label3 = "0/194";
-    std::string sb;
-    bool label11Visible = false;
-    bool image3Visible = false;
-    bool timer1Enabled = false;
-    int refreshes = 0;  // of the file list
-    std::function<void(const std::string&)> onLabel2;
+    std::string folder;
+    bool moving = false;  // the disk and its clock
+    std::size_t current = 0;
+    std::size_t number = 0;  // of the file in transfer: "N/194"
+    std::optional<ConnectionState> state;
+    bool stopNoted = false;
+    int saved = 0;  // these three of the batch under way, or of the last
+    int kept = 0;
+    std::vector<FailureCause> causes;  // of each file that failed, in the order they failed
+    std::optional<BatchEnding> ending;
+    std::function<void()> onEnding;
 };
 
-// A waiter that also runs tasks posted from other threads, on the waiting thread: a window's
-// event loop in miniature, so that something can "click" while a file is in transfer.
-class TaskWaiter final : public Waiter {
+// The owner's thread of a test or a benchmark: tasks posted from any thread run when it drains
+// the queue, as a window's event loop would run them.
+class TaskQueue {
   public:
+    [[nodiscard]] Post poster();
     void post(std::function<void()> task);
-    void wait() override;
-    void wake() override { waiter_.wake(); }
+    // Runs tasks as they come until done() holds, or until timeout; false on the time-out.
+    bool runUntil(const std::function<bool()>& done, std::chrono::seconds timeout);
 
   private:
-    BlockingWaiter waiter_;
     std::mutex mutex_;
+    std::condition_variable posted_;
     std::deque<std::function<void()>> tasks_;
 };
 
@@ -55,7 +59,10 @@ class TaskWaiter final : public Waiter {
 struct LocalBatch {
     LocalBatch(std::string url, std::string folder, ApplicationOptions options = {});
 
-    TaskWaiter waiter;
+    // Starts a batch and runs it to its ending; false when it has not ended in time.
+    bool runToEnd(std::chrono::seconds timeout = std::chrono::seconds(120));
+
+    TaskQueue queue;  // first: it outlives what posts to it
     RecordingView view;
     Application app;
     BatchRun& batch = app.batch();

@@ -1,13 +1,15 @@
-#include "batch/state_messages.h"
+#include "window/sentences.h"
 
 #include <array>
 
 namespace zavoket {
 namespace {
 
+constexpr qsizetype kNamesShown = 5;
+
 struct Message {
     ConnectionState state;
-    std::string_view text;
+    const char* text;
 };
 
 // The blanks are ASCII spaces; every sentence ends in the full-width stop.
@@ -40,11 +42,33 @@ static_assert(rowsFollowTheStates());
 
 }  // namespace
 
-std::optional<std::string_view> stateMessage(std::int16_t state) {
-    if (state < 0 || static_cast<std::size_t>(state) >= kMessages.size()) {
-        return std::nullopt;
+QString connectionSentence(ConnectionState state) {
+    const auto row = static_cast<std::size_t>(state);
+    return row < kMessages.size() ? QString::fromUtf8(kMessages[row].text) : QString();
+}
+
+QString downloadingSentence(const QString& name) {
+    return name + "をダウンロードしています";
+}
+
+QString endingActivity(bool stopped, std::size_t failures) {
+    if (stopped) {
+        return kActivityStopped;
     }
-    return kMessages[static_cast<std::size_t>(state)].text;
+    return failures == 0 ? QString(kActivityFinished)
+                         : QString("%1（失敗 %2 件）").arg(kActivityFinished).arg(failures);
+}
+
+QString failedFilesSentence(const QStringList& names) {
+    QString text = "保存できなかったファイル: " + names.mid(0, kNamesShown).join(", ");
+    if (names.size() > kNamesShown) {
+        text += QString(" ほか %1 件").arg(names.size() - kNamesShown);
+    }
+    return text;
+}
+
+QString proxyRefusedSentence() {
+    return "プロキシ サーバーが要求を拒否しました。プロキシの設定を確かめてください。";
 }
 
 }  // namespace zavoket

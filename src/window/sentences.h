@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "batch/batch_view.h"
+
+namespace zavoket {
+
+// Every sentence the window says of a batch, in Japanese.
+inline constexpr const char* kActivityFinished = "終了しました";
+inline constexpr const char* kActivityStopped = "中止しました";
+
+// The status bar's sentence for a connection state.
+[[nodiscard]] QString connectionSentence(ConnectionState state);
+// "1101-A.jpgをダウンロードしています"
+[[nodiscard]] QString downloadingSentence(const QString& name);
+// "終了しました", "終了しました（失敗 N 件）" or "中止しました".
+[[nodiscard]] QString endingActivity(bool stopped, std::size_t failures);
+// The status bar's list of the files a batch could not save: the first five, and how many more.
+[[nodiscard]] QString failedFilesSentence(const QStringList& names);
+// A proxy on the way refused a file or asked for a password.
+[[nodiscard]] QString proxyRefusedSentence();
+
+}  // namespace zavoket
