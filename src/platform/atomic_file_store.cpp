@@ -4,264 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <mutex>
 #include <optional>
 
+#include "platform/temporary_file.h"
 #include "platform/temporary_names.h"
 #include "platform/unique_fd.h"
 
 namespace zavoket {
-namespace {
-
-// Write-back is started every so many bytes, so little is left to flush when the file is done.
-constexpr std::uint64_t kWriteBackStep = 256 << 10;
-
-std::error_code lastError() {
-    return {errno, std::generic_category()};
-}
-
-bool writeAll(int fd, std::span<const char> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Splits "folder/name" at its last separator.
-bool splitPath(const std::string& path, std::string& folder, std::string& name) {
-    const auto slash = path.rfind('/');
-    folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return !name.empty() && name != "." && name != "..";
-}
-
-UniqueFd openFolder(const std::string& folder) {
-    return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
-class TempFile final {
-  public:
-    TempFile(UniqueFd dir, UniqueFd file, std::string tempName, bool flush)
-        : dir_(std::move(dir)),
-          file_(std::move(file)),
-          tempName_(std::move(tempName)),
-          note_(tempName_.empty() ? TemporaryNameNote() : TemporaryNameNote(dir_.get(), tempName_)),
-          flush_(flush) {}
-
-    ~TempFile() {
-        if (!tempName_.empty()) {
-            ::unlinkat(dir_.get(), tempName_.c_str(), 0);
-        }
-    }
-
-    // Opens a file in the folder that has no name yet, or, where the file system cannot do
-    // that, one under a fresh temporary name.
-    static std::unique_ptr<TempFile> open(const std::string& folder, FileStoreOptions options,
-                                          std::error_code& error) {
-        UniqueFd dir = openFolder(folder);
-        if (!dir) {
-            error = lastError();
-            return nullptr;
-        }
-        UniqueFd file;
-        if (options.unnamedFiles) {
-            file.reset(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
-        } else {
-            errno = EOPNOTSUPP;
-        }
-        std::string tempName;
-        if (!file && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-            for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-                tempName = makeTemporaryName();
-                file.reset(::openat(dir.get(), tempName.c_str(),
-                                    O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666));
-                if (!file && errno != EEXIST) {
-                    break;
-                }
-            }
-        }
-        if (!file) {
-            error = lastError();
-            return nullptr;
-        }
-        return std::make_unique<TempFile>(std::move(dir), std::move(file), std::move(tempName),
-                                          options.flush);
-    }
-
-    bool restart(std::string_view) {
-        if (written_ == 0) {
-            return true;  // the usual case: nothing came before
-        }
-        written_ = 0;
-        flushedUpTo_ = 0;
-        return ::ftruncate(file_.get(), 0) == 0 && ::lseek(file_.get(), 0, SEEK_SET) == 0;
-    }
-
-    bool append(std::span<const char> bytes) {
-        if (!writeAll(file_.get(), bytes)) {
-            return false;
-        }
-        written_ += bytes.size();
-        if (written_ - flushedUpTo_ >= kWriteBackStep) {
-            startWriteBack();
-        }
-        return true;
-    }
-
-    void setModified(std::int64_t seconds) { modified_ = seconds; }
-
-    // The rest of the file starts on its way to the disk; the flush waits for commit(), on
-    // another thread, so the next transfer need not wait for it.
-    bool complete() {
-        startWriteBack();
-        return true;
-    }
-
-    void toBeNamed() { note_.markWhole(); }
-
-    // The content and what it takes to read it back reach the disk first; the name comes after,
-    // in its own step.
-    std::error_code commit(const std::string& path) {
-        std::string folder;
-        std::string name;
-        if (!splitPath(path, folder, name)) {
-            return std::make_error_code(std::errc::invalid_argument);
-        }
-        if (flush_ && ::fdatasync(file_.get()) != 0) {
-            return lastError();
-        }
-        // After the flush: a file system that writes back late (FUSE) would stamp the time of
-        // that write instead.
-        if (modified_) {
-            stampModified(*modified_);
-        }
-        UniqueFd target = openFolder(folder);
-        if (!target) {
-            return lastError();
-        }
-        std::error_code error =
-            tempName_.empty() ? linkInto(target.get(), name) : renameInto(target.get(), name);
-        // The folder itself is not flushed: the content is on disk before the name exists, so
-        // after a crash the name holds the new file or the old one, never a broken one.
-        if (error == std::errc::cross_device_link) {
-            error = copyInto(folder, path);
-        }
-        return error;
-    }
-
-  private:
-    // The server's time goes on the file, so the next batch can ask for a newer one only. A
-    // file system with coarse times (FAT keeps 2 s) may round it up, and a copy that looks newer
-    // than it is could hide a change on the server: the time then goes a second earlier, which
-    // at worst fetches the file again.
-    void stampModified(std::int64_t seconds) {
-        for (const std::int64_t stamp : {seconds, seconds - 1}) {
-            // Read and changed at that time, as wget -N leaves a file: some FUSE file systems
-            // take no time of the two left out.
-            const timespec times[2] = {{static_cast<time_t>(stamp), 0},
-                                       {static_cast<time_t>(stamp), 0}};
-            struct stat info {};
-            if (::futimens(file_.get(), times) != 0 || ::fstat(file_.get(), &info) != 0 ||
-                info.st_mtim.tv_sec <= seconds) {
-                return;
-            }
-        }
-    }
-
-    // Starts the bytes not yet on their way to the disk, without waiting for them.
-    void startWriteBack() {
-        if (flush_ && written_ > flushedUpTo_) {
-            ::sync_file_range(file_.get(), static_cast<off_t>(flushedUpTo_),
-                              static_cast<off_t>(written_ - flushedUpTo_), SYNC_FILE_RANGE_WRITE);
-            flushedUpTo_ = written_;
-        }
-    }
-
-    // The unnamed file gets the name directly where nothing stands under it; otherwise under a
-    // temporary name first, which then replaces the old entry in one step.
-    std::error_code linkInto(int target, const std::string& name) {
-        const std::string self = "/proc/self/fd/" + std::to_string(file_.get());
-        if (::linkat(AT_FDCWD, self.c_str(), target, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            return {};
-        }
-        if (errno != EEXIST) {
-            return lastError();
-        }
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            const std::string temp = makeTemporaryName();
-            if (::linkat(AT_FDCWD, self.c_str(), target, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-                if (errno == EEXIST) {
-                    continue;
-                }
-                return lastError();
-            }
-            const TemporaryNameNote note(target, temp);
-            if (::renameat(target, temp.c_str(), target, name.c_str()) != 0) {
-                const std::error_code error = lastError();
-                ::unlinkat(target, temp.c_str(), 0);
-                return error;
-            }
-            return {};
-        }
-        return std::make_error_code(std::errc::file_exists);
-    }
-
-    std::error_code renameInto(int target, const std::string& name) {
-        if (::renameat(dir_.get(), tempName_.c_str(), target, name.c_str()) != 0) {
-            return lastError();
-        }
-        tempName_.clear();
-        note_.release();
-        return {};
-    }
-
-    // The destination is on another volume than the one the file was received on.
-    std::error_code copyInto(const std::string& folder, const std::string& path) {
-        std::error_code error;
-        auto copy = TempFile::open(folder, {.flush = flush_, .unnamedFiles = true}, error);
-        if (!copy) {
-            return error;
-        }
-        copy->modified_ = modified_;
-        char buffer[1 << 16];
-        for (off_t offset = 0;;) {
-            const ssize_t n = ::pread(file_.get(), buffer, sizeof(buffer), offset);
-            if (n < 0) {
-                return lastError();
-            }
-            if (n == 0) {
-                break;
-            }
-            if (!copy->append(std::span<const char>(buffer, static_cast<std::size_t>(n)))) {
-                return lastError();
-            }
-            offset += n;
-        }
-        if (!copy->complete()) {
-            return lastError();
-        }
-        return copy->commit(path);
-    }
-
-    UniqueFd dir_;
-    UniqueFd file_;
-    std::string tempName_;  // set only where the file system has no unnamed files
-    TemporaryNameNote note_;
-    bool flush_;
-    std::uint64_t written_ = 0;
-    std::uint64_t flushedUpTo_ = 0;
-    std::optional<std::int64_t> modified_;
-};
-
-}  // namespace
 
 // Made when its body begins, on the transfer's thread.
 class AtomicFileStore::LazyFile final : public IncomingFile {
@@ -271,7 +21,7 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
 
     Probe probe() override {
         Probe probe;
-        const UniqueFd dir = openFolder(folder_);
+        const UniqueFd dir(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         probe.folderUsable = dir && ::faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) == 0;
         struct stat info {};
         if (!probe.folderUsable ||
@@ -299,7 +49,7 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
         if (!file_ && !unusable_) {
             std::error_code error;
             store_.clearLeftoversOnce(folder_);
-            file_ = TempFile::open(folder_, store_.options_, error);
+            file_ = TemporaryFile::open(folder_, store_.options_, error);
             unusable_ = !file_;
         }
         return !file_ || file_->restart(contentType);  // a folder that cannot take it: nowhere
@@ -320,7 +70,7 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
     AtomicFileStore& store_;
     std::string folder_;
     std::string name_;  // of the copy the file may replace
-    std::unique_ptr<TempFile> file_;
+    std::unique_ptr<TemporaryFile> file_;
     bool unusable_ = false;
     std::optional<std::int64_t> modified_;
 };

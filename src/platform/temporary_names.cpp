@@ -1,6 +1,5 @@
 #include "platform/temporary_names.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -13,6 +12,8 @@
 #include <cstring>
 #include <random>
 #include <thread>
+
+#include "platform/folder_entries.h"
 
 namespace zavoket {
 namespace {
@@ -132,22 +133,18 @@ void installSignalCleanup() {
 // unnamed files, and for the instant between linking a finished file in and renaming it over
 // the old one; a process killed outright leaves it behind. Its process id is in the name.
 void removeDeadRunsNames(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
+    // A folder that cannot be read holds nothing to clear.
+    static_cast<void>(forEachFolderEntry(folder.c_str(), [](const FolderEntry& entry) {
+        const std::string name = entry.name();
         if (!isStoreTemporaryName(name)) {
-            continue;
+            return;
         }
         const long owner = std::strtol(name.c_str() + std::strlen(kTempPrefix), nullptr, 10);
         if (owner > 0 && owner != ::getpid() && ::kill(static_cast<pid_t>(owner), 0) != 0 &&
             errno == ESRCH) {
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            ::unlinkat(entry.folder(), entry.name(), 0);
         }
-    }
-    ::closedir(dir);
+    }));
 }
 
 }  // namespace zavoket

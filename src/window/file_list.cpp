@@ -3,15 +3,13 @@
 #include <QFile>
 #include <QTimer>
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/folder_entries.h"
 #include "platform/temporary_names.h"
 
 namespace zavoket {
@@ -21,26 +19,16 @@ namespace {
 // directory: the batch lists the folder after every file, and looking at each entry's details
 // the way QDir does would cost more than receiving a small file.
 std::optional<QStringList> fileNames(const QByteArray& path) {
-    DIR* dir = ::opendir(path.constData());
-    if (dir == nullptr) {
+    QStringList names;
+    const bool read = forEachFolderEntry(path.constData(), [&names](const FolderEntry& entry) {
+        // A file still being received is the program's own business, not one of the user's.
+        if (!isStoreTemporaryName(entry.name()) && entry.kind() == EntryKind::File) {
+            names.append(QFile::decodeName(entry.name()));
+        }
+    });
+    if (!read) {
         return std::nullopt;
     }
-    QStringList names;
-    while (const dirent* entry = ::readdir(dir)) {
-        // A file still being received is the program's own business, not one of the user's.
-        if (isStoreTemporaryName(entry->d_name)) {
-            continue;
-        }
-        bool isFile = entry->d_type == DT_REG;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            isFile = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
-        }
-        if (isFile) {
-            names.append(QFile::decodeName(entry->d_name));
-        }
-    }
-    ::closedir(dir);
     return names;
 }
 

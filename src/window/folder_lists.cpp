@@ -11,7 +11,6 @@
 #undef signals
 #include <gio/gunixmounts.h>
 #define signals Q_SIGNALS
-#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -22,6 +21,8 @@
 #include <cstring>
 #include <optional>
 #include <utility>
+
+#include "platform/folder_entries.h"
 
 namespace zavoket {
 
@@ -81,23 +82,16 @@ std::optional<FolderListing> readFolder(const QByteArray& path) {
         !S_ISDIR(info.st_mode) || ::access(resolved, R_OK | X_OK) != 0) {
         return std::nullopt;
     }
-    DIR* dir = ::opendir(resolved);
-    if (dir == nullptr) {
-        return std::nullopt;
-    }
     FolderListing listing{resolved, {}};
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        struct stat child {};
-        const bool folder =
-            entry->d_type == DT_DIR ||
-            ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
-             ::fstatat(::dirfd(dir), entry->d_name, &child, 0) == 0 && S_ISDIR(child.st_mode));
-        if (folder && name != "." && name != "..") {
+    const bool read = forEachFolderEntry(resolved, [&listing](const FolderEntry& entry) {
+        if (entry.kind() == EntryKind::Folder) {
+            const QByteArray name(entry.name());
             listing.subfolders.append({QFile::decodeName(name), name});
         }
+    });
+    if (!read) {
+        return std::nullopt;
     }
-    ::closedir(dir);
     std::sort(listing.subfolders.begin(), listing.subfolders.end());
     return listing;
 }
