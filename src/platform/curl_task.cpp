@@ -1,8 +1,5 @@
 #include "platform/curl_task.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
@@ -48,10 +45,6 @@ CurlTask::~CurlTask() {
     }
 }
 
-void CurlTask::post(State state) {
-    context_.post([&events = events_, id = id_, state] { events.requestState(id, state); });
-}
-
 void CurlTask::tellEnd() {
     context_.post([&events = events_, id = id_, result = std::move(result_)]() mutable {
         events.requestEnded(id, std::move(result));
@@ -66,76 +59,6 @@ void CurlTask::abandon() {
     result_.outcome = FetchOutcome::Cancelled;
     result_.detail = "dropped before its end";
     done_ = true;
-}
-
-curl_socket_t CurlTask::onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
-    auto* task = static_cast<CurlTask*>(self);
-    // An address given as digits needs no look-up, and libcurl skips the resolver then; the
-    // address is known all the same.
-    if (!std::exchange(task->resolveReported_, false)) {
-        task->post(State::Resolving);
-    }
-    task->post(State::Resolved);
-    task->post(State::Connecting);
-    task->socketOpened_ = true;
-    const curl_socket_t socket =
-        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    task->context_.sockets[socket] = task;
-    return socket;
-}
-
-// A connection may close between fetches, when the cache drops it: the task that opened it is
-// told, if it is still there. One that ends with its response is reported after the response.
-int CurlTask::onCloseSocket(void* context, curl_socket_t socket) {
-    auto& sockets = static_cast<CurlTaskContext*>(context)->sockets;
-    const auto owner = sockets.find(socket);
-    CurlTask* task = owner != sockets.end() ? owner->second : nullptr;
-    if (owner != sockets.end()) {
-        sockets.erase(owner);
-    }
-    const auto report = [task](State state) {
-        if (task != nullptr && task->responseStarted_) {
-            task->heldClose_.push_back(state);
-        } else if (task != nullptr) {
-            task->post(state);
-        }
-    };
-    report(State::Closing);
-    const int result = ::close(socket);
-    report(State::Closed);
-    return result;
-}
-
-void CurlTask::flushHeldClose() {
-    for (State state : std::exchange(heldClose_, {})) {
-        post(state);
-    }
-}
-
-int CurlTask::onResolverStart(void*, void*, void* self) {
-    auto* task = static_cast<CurlTask*>(self);
-    task->resolveReported_ = true;
-    task->post(State::Resolving);
-    return 0;
-}
-
-int CurlTask::onPrereq(void* self, char*, char*, int, int) {
-    auto* task = static_cast<CurlTask*>(self);
-    if (std::exchange(task->socketOpened_, false)) {
-        task->post(State::Connected);
-    }
-    task->responseStarted_ = false;
-    task->post(State::Requesting);
-    return CURL_PREREQFUNC_OK;
-}
-
-// The debug hook is the one place libcurl tells that the request has gone out.
-int CurlTask::onDebug(CURL*, curl_infotype type, char*, size_t, void* self) {
-    if (type == CURLINFO_HEADER_OUT) {
-        static_cast<CurlTask*>(self)->requestSent_ = true;
-        static_cast<CurlTask*>(self)->post(State::RequestSent);
-    }
-    return 0;
 }
 
 size_t CurlTask::onHeader(char* data, size_t size, size_t count, void* self) {
@@ -233,12 +156,8 @@ FetchResult CurlTask::outcome(CURLcode code) {
     CURL* easy = easy_.get();
     FetchResult r;
     long proxyStatus = 0;
-    long unmet = 0;
-    curl_off_t modified = -1;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &r.httpStatus);
     curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &proxyStatus);
-    curl_easy_getinfo(easy, CURLINFO_CONDITION_UNMET, &unmet);
-    curl_easy_getinfo(easy, CURLINFO_FILETIME_T, &modified);
     r.detail = errorText_[0] != '\0' ? errorText_ : curl_easy_strerror(code);
     // Through a proxy, a refusal or a request for a password is the proxy's word, not the
     // server's, whether it came to the request itself or to the tunnel for it.
@@ -247,38 +166,54 @@ FetchResult CurlTask::outcome(CURLcode code) {
     if (context_.cancelled.load()) {
         r.outcome = FetchOutcome::Cancelled;
     } else if (code == CURLE_OK) {
-        // A 304 keeps the copy only where the request named one; libcurl also drops the body of
-        // a 200 that is not newer than the copy, as for a server that cannot answer 304.
-        const bool keep = conditional_ && (r.httpStatus == 304 || unmet != 0);
-        if (r.httpStatus == 200 && !keep && modified >= 0) {
-            sink_.setModified(modified);
-        }
-        // The sink is told the body is whole: it keeps it, or says why it cannot.
-        r.outcome = keep                  ? FetchOutcome::NotModified
-                    : r.httpStatus != 200 ? FetchOutcome::HttpError
-                    : sink_.complete()    ? FetchOutcome::Received
-                                          : FetchOutcome::SinkFailed;
-        post(State::ResponseReceived);
-        flushHeldClose();
-        post(State::Completed);
+        r.outcome = completed(r.httpStatus);
     } else {
         flushHeldClose();
-        if (stop_ == Stop::OtherTooLarge) {
-            r.outcome = FetchOutcome::HttpError;
-            r.detail = "the answer is larger than any error page needs";
-        } else if (stop_ == Stop::SinkFailed) {
-            r.outcome = FetchOutcome::SinkFailed;
-            r.detail = "the body could not be kept";
-        } else if (stop_ == Stop::TooLarge || isRefusal(code)) {
-            r.outcome = FetchOutcome::Refused;
-        } else if (r.proxyRefused) {
-            r.outcome = FetchOutcome::HttpError;  // the proxy said no: the link itself is fine
-        } else {
-            post(State::Error);
-            r.outcome = FetchOutcome::TransportError;
-        }
+        r.outcome = failed(code, r);
     }
     return r;
+}
+
+// The answer came whole: the sink is told the body is whole, and keeps it or says why it
+// cannot.
+FetchOutcome CurlTask::completed(long status) {
+    long unmet = 0;
+    curl_off_t modified = -1;
+    curl_easy_getinfo(easy_.get(), CURLINFO_CONDITION_UNMET, &unmet);
+    curl_easy_getinfo(easy_.get(), CURLINFO_FILETIME_T, &modified);
+    // A 304 keeps the copy only where the request named one; libcurl also drops the body of a
+    // 200 that is not newer than the copy, as for a server that cannot answer 304.
+    const bool keep = conditional_ && (status == 304 || unmet != 0);
+    if (status == 200 && !keep && modified >= 0) {
+        sink_.setModified(modified);
+    }
+    const FetchOutcome outcome = keep               ? FetchOutcome::NotModified
+                                 : status != 200    ? FetchOutcome::HttpError
+                                 : sink_.complete() ? FetchOutcome::Received
+                                                    : FetchOutcome::SinkFailed;
+    post(State::ResponseReceived);
+    flushHeldClose();
+    post(State::Completed);
+    return outcome;
+}
+
+FetchOutcome CurlTask::failed(CURLcode code, FetchResult& r) {
+    if (stop_ == Stop::OtherTooLarge) {
+        r.detail = "the answer is larger than any error page needs";
+        return FetchOutcome::HttpError;
+    }
+    if (stop_ == Stop::SinkFailed) {
+        r.detail = "the body could not be kept";
+        return FetchOutcome::SinkFailed;
+    }
+    if (stop_ == Stop::TooLarge || isRefusal(code)) {
+        return FetchOutcome::Refused;
+    }
+    if (r.proxyRefused) {
+        return FetchOutcome::HttpError;  // the proxy said no: the link itself is fine
+    }
+    post(State::Error);
+    return FetchOutcome::TransportError;
 }
 
 void CurlTask::configure() {

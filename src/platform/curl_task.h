@@ -75,6 +75,8 @@ class CurlTask {
 
     void configure();
     FetchResult outcome(CURLcode code);
+    FetchOutcome completed(long status);
+    FetchOutcome failed(CURLcode code, FetchResult& result);
     bool endOfHeaders();
     void post(ConnectionState state);
     void flushHeldClose();

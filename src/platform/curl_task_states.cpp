@@ -1,0 +1,87 @@
+// The connection states of a request, as libcurl's hooks show them.
+#include "platform/curl_task.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace zavoket {
+
+using State = ConnectionState;
+
+void CurlTask::post(State state) {
+    context_.post([&events = events_, id = id_, state] { events.requestState(id, state); });
+}
+
+curl_socket_t CurlTask::onOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+    auto* task = static_cast<CurlTask*>(self);
+    // An address given as digits needs no look-up, and libcurl skips the resolver then; the
+    // address is known all the same.
+    if (!std::exchange(task->resolveReported_, false)) {
+        task->post(State::Resolving);
+    }
+    task->post(State::Resolved);
+    task->post(State::Connecting);
+    task->socketOpened_ = true;
+    const curl_socket_t socket =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    task->context_.sockets[socket] = task;
+    return socket;
+}
+
+// A connection may close between fetches, when the cache drops it: the task that opened it is
+// told, if it is still there. One that ends with its response is reported after the response.
+int CurlTask::onCloseSocket(void* context, curl_socket_t socket) {
+    auto& sockets = static_cast<CurlTaskContext*>(context)->sockets;
+    const auto owner = sockets.find(socket);
+    CurlTask* task = owner != sockets.end() ? owner->second : nullptr;
+    if (owner != sockets.end()) {
+        sockets.erase(owner);
+    }
+    const auto report = [task](State state) {
+        if (task != nullptr && task->responseStarted_) {
+            task->heldClose_.push_back(state);
+        } else if (task != nullptr) {
+            task->post(state);
+        }
+    };
+    report(State::Closing);
+    const int result = ::close(socket);
+    report(State::Closed);
+    return result;
+}
+
+void CurlTask::flushHeldClose() {
+    for (State state : std::exchange(heldClose_, {})) {
+        post(state);
+    }
+}
+
+int CurlTask::onResolverStart(void*, void*, void* self) {
+    auto* task = static_cast<CurlTask*>(self);
+    task->resolveReported_ = true;
+    task->post(State::Resolving);
+    return 0;
+}
+
+int CurlTask::onPrereq(void* self, char*, char*, int, int) {
+    auto* task = static_cast<CurlTask*>(self);
+    if (std::exchange(task->socketOpened_, false)) {
+        task->post(State::Connected);
+    }
+    task->responseStarted_ = false;
+    task->post(State::Requesting);
+    return CURL_PREREQFUNC_OK;
+}
+
+// The debug hook is the one place libcurl tells that the request has gone out.
+int CurlTask::onDebug(CURL*, curl_infotype type, char*, size_t, void* self) {
+    if (type == CURLINFO_HEADER_OUT) {
+        static_cast<CurlTask*>(self)->requestSent_ = true;
+        static_cast<CurlTask*>(self)->post(State::RequestSent);
+    }
+    return 0;
+}
+
+}  // namespace zavoket
