@@ -216,42 +216,4 @@ FetchOutcome CurlTask::failed(CURLcode code, FetchResult& r) {
     return FetchOutcome::TransportError;
 }
 
-void CurlTask::configure() {
-    CURL* e = easy_.get();
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_USERAGENT, "Zavoket/1.0");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(context_.options.connectTimeout.count()));
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
-                     static_cast<long>(context_.options.idleTimeout.count()));
-    // Asks for the file as it is; a server that encodes it all the same has it decoded here,
-    // and one whose encoding cannot be decoded fails the fetch, so nothing encoded is saved.
-    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "identity");
-    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
-                     static_cast<curl_off_t>(context_.options.maxBodyBytes));
-    curl_easy_setopt(e, CURLOPT_FILETIME, 1L);  // the server's Last-Modified, for the next batch
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &context_);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &onBody);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &onHeader);
-    curl_easy_setopt(e, CURLOPT_RESOLVER_START_FUNCTION, &onResolverStart);
-    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &onPrereq);
-    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &onDebug);
-    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);  // for the debug hook
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &onProgress);
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
-    for (CURLoption data : {CURLOPT_OPENSOCKETDATA, CURLOPT_WRITEDATA, CURLOPT_HEADERDATA,
-                            CURLOPT_RESOLVER_START_DATA, CURLOPT_PREREQDATA, CURLOPT_DEBUGDATA,
-                            CURLOPT_XFERINFODATA}) {
-        curl_easy_setopt(e, data, this);
-    }
-}
-
 }  // namespace zavoket
