@@ -49,10 +49,10 @@ struct CurlTransfer::Impl final : CurlTaskContext {
     // requests reach the server in order, and while fewer than two are under way: one that ends
     // early (a small picture) lets the next begin, and a far server's round trip is not waited
     // out once a file.
-    void startNext();
+    bool startNext();  // true: one started
     void perform();
     void endAll();
-    void tellEnded();
+    bool tellEnded();  // true: one was told
     void tellCancelled(const Asked& unstarted) {
         post([events = unstarted.events, id = unstarted.id] {
             events->requestEnded(id, {.outcome = FetchOutcome::Cancelled, .detail = "dropped"});
@@ -88,8 +88,11 @@ void CurlTransfer::Impl::run() {
         }
         startNext();
         perform();
-        tellEnded();
-        curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr);
+        // A request that went out, or one that ended, can let the next one start now rather
+        // than after the next wait.
+        if (!tellEnded() && !startNext()) {
+            curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr);
+        }
     }
     tasks.clear();  // told nothing: the owner has gone
 }
@@ -117,18 +120,21 @@ void CurlTransfer::Impl::takeOrders() {
     }
 }
 
-void CurlTransfer::Impl::startNext() {
+bool CurlTransfer::Impl::startNext() {
     const auto underWay = std::ranges::count_if(tasks, [](const auto& t) { return !t->done(); });
+    bool started = false;
     for (auto going = underWay; !waiting.empty() && going < kConnections; ++going) {
         if (!tasks.empty() && !tasks.back()->asked()) {
-            return;
+            return started;
         }
         const Asked next = waiting.front();
         waiting.pop_front();
         tasks.push_back(
             std::make_unique<CurlTask>(*this, next.id, next.url, *next.sink, *next.events));
         tasks.back()->begin();
+        started = true;
     }
+    return started;
 }
 
 void CurlTransfer::Impl::perform() {
@@ -156,13 +162,13 @@ void CurlTransfer::Impl::perform() {
 }
 
 // Ended tasks tell their ends in the order they were asked for, and go.
-void CurlTransfer::Impl::tellEnded() {
-    std::erase_if(tasks, [](const std::unique_ptr<CurlTask>& task) {
-        if (task->done()) {
-            task->tellEnd();
-        }
-        return task->done();
-    });
+bool CurlTransfer::Impl::tellEnded() {
+    return std::erase_if(tasks, [](const std::unique_ptr<CurlTask>& task) {
+               if (task->done()) {
+                   task->tellEnd();
+               }
+               return task->done();
+           }) > 0;
 }
 
 void CurlTransfer::Impl::endAll() {
