@@ -6,6 +6,7 @@
 #include <map>
 
 #include "window/main_form_fixture.h"
+#include "window/sentences.h"
 
 namespace zavoket {
 namespace {
@@ -242,6 +243,10 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 193; }, 2000));
     EXPECT_FALSE(shown("MovingDisk"));
     EXPECT_FALSE(child<QTimer>("AnimationClock")->isActive());
+    // The list names five files, and counts those past five.
+    const QStringList six = {"1", "2", "3", "4", "5", "6"};
+    EXPECT_EQ(failedFilesSentence(six.mid(0, 5)), "保存できなかったファイル: 1, 2, 3, 4, 5");
+    EXPECT_EQ(failedFilesSentence(six), "保存できなかったファイル: 1, 2, 3, 4, 5 ほか 1 件");
 }
 
 }  // namespace
