@@ -29,7 +29,7 @@ void TaskQueue::post(std::function<void()> task) {
     posted_.notify_one();
 }
 
-bool TaskQueue::runUntil(const std::function<bool()>& done, std::chrono::seconds timeout) {
+bool TaskQueue::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         std::unique_lock lock(mutex_);

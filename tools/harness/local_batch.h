@@ -47,7 +47,7 @@ class TaskQueue {
     [[nodiscard]] Post poster();
     void post(std::function<void()> task);
     // Runs tasks as they come until done() holds, or until timeout; false on the time-out.
-    bool runUntil(const std::function<bool()>& done, std::chrono::seconds timeout);
+    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
   private:
     std::mutex mutex_;
