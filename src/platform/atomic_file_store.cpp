@@ -49,7 +49,8 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
         if (!file_ && !unusable_) {
             std::error_code error;
             store_.clearLeftoversOnce(folder_);
-            file_ = TemporaryFile::open(folder_, store_.options_, error);
+            file_ = TemporaryFile::open(folder_, store_.options_, NameUse::Receiving, store_.run_,
+                                        error);
             unusable_ = !file_;
         }
         return !file_ || file_->restart(contentType);  // a folder that cannot take it: nowhere

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "batch/file_store.h"
+#include "platform/temporary_names.h"
 
 namespace zavoket {
 
@@ -35,6 +36,7 @@ class AtomicFileStore final : public FileStore {
     void clearLeftoversOnce(const std::string& folder);
 
     FileStoreOptions options_;
+    const std::uint64_t run_ = beginNamingRun();  // a close ends the names this store gives
     std::mutex mutex_;
     std::string cleanedFolder_;
 };

@@ -44,12 +44,14 @@ UniqueFd openFolder(const std::string& folder) {
 
 }  // namespace
 
-TemporaryFile::TemporaryFile(UniqueFd dir, UniqueFd file, std::string tempName, bool flush)
+TemporaryFile::TemporaryFile(UniqueFd dir, UniqueFd file, std::string tempName,
+                             TemporaryNameNote note, bool flush, std::uint64_t run)
     : dir_(std::move(dir)),
       file_(std::move(file)),
       tempName_(std::move(tempName)),
-      note_(tempName_.empty() ? TemporaryNameNote() : TemporaryNameNote(dir_.get(), tempName_)),
-      flush_(flush) {}
+      note_(std::move(note)),
+      flush_(flush),
+      run_(run) {}
 
 TemporaryFile::~TemporaryFile() {
     if (!tempName_.empty()) {
@@ -58,8 +60,8 @@ TemporaryFile::~TemporaryFile() {
 }
 
 std::unique_ptr<TemporaryFile> TemporaryFile::open(const std::string& folder,
-                                                   FileStoreOptions options,
-                                                   std::error_code& error) {
+                                                   FileStoreOptions options, NameUse use,
+                                                   std::uint64_t run, std::error_code& error) {
     UniqueFd dir = openFolder(folder);
     if (!dir) {
         error = lastError();
@@ -72,12 +74,23 @@ std::unique_ptr<TemporaryFile> TemporaryFile::open(const std::string& folder,
         errno = EOPNOTSUPP;
     }
     std::string tempName;
+    TemporaryNameNote note;
     if (!file && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         for (int attempt = 0; attempt < 16 && !file; ++attempt) {
             tempName = makeTemporaryName();
+            // Noted before it stands on disk: an ending that reads the notes while the file
+            // system creates it, slowly through FUSE, must not miss it.
+            note = TemporaryNameNote(dir.get(), tempName, use, run);
+            if (!note) {
+                errno = ECANCELED;  // the program is ending
+                break;
+            }
             file.reset(
                 ::openat(dir.get(), tempName.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666));
-            if (!file && errno != EEXIST) {
+            const int failure = errno;
+            note.given();
+            if (!file && failure != EEXIST) {
+                errno = failure;
                 break;
             }
         }
@@ -87,7 +100,7 @@ std::unique_ptr<TemporaryFile> TemporaryFile::open(const std::string& folder,
         return nullptr;
     }
     return std::make_unique<TemporaryFile>(std::move(dir), std::move(file), std::move(tempName),
-                                           options.flush);
+                                           std::move(note), options.flush, run);
 }
 
 bool TemporaryFile::restart(std::string_view) {
@@ -182,13 +195,20 @@ std::error_code TemporaryFile::linkInto(int target, const std::string& name) {
     }
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temp = makeTemporaryName();
-        if (::linkat(AT_FDCWD, self.c_str(), target, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == EEXIST) {
+        TemporaryNameNote note(target, temp, NameUse::Naming, run_);
+        if (!note) {
+            return std::make_error_code(std::errc::operation_canceled);
+        }
+        const bool linked =
+            ::linkat(AT_FDCWD, self.c_str(), target, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        const int failure = errno;
+        note.given();
+        if (!linked) {
+            if (failure == EEXIST) {
                 continue;
             }
-            return lastError();
+            return {failure, std::generic_category()};
         }
-        const TemporaryNameNote note(target, temp);
         if (::renameat(target, temp.c_str(), target, name.c_str()) != 0) {
             const std::error_code error = lastError();
             ::unlinkat(target, temp.c_str(), 0);
@@ -211,7 +231,8 @@ std::error_code TemporaryFile::renameInto(int target, const std::string& name) {
 // The destination is on another volume than the one the file was received on.
 std::error_code TemporaryFile::copyInto(const std::string& folder, const std::string& path) {
     std::error_code error;
-    auto copy = TemporaryFile::open(folder, {.flush = flush_, .unnamedFiles = true}, error);
+    auto copy = TemporaryFile::open(folder, {.flush = flush_, .unnamedFiles = true},
+                                    NameUse::Naming, run_, error);
     if (!copy) {
         return error;
     }

@@ -19,15 +19,17 @@ namespace zavoket {
 // its content is on disk.
 class TemporaryFile final {
   public:
-    TemporaryFile(UniqueFd dir, UniqueFd file, std::string tempName, bool flush);
+    TemporaryFile(UniqueFd dir, UniqueFd file, std::string tempName, TemporaryNameNote note,
+                  bool flush, std::uint64_t run);
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     // Opens a file in the folder that has no name yet, or, where the file system cannot do
-    // that, one under a fresh temporary name.
+    // that, one under a fresh temporary name, given for use in the store's run.
     [[nodiscard]] static std::unique_ptr<TemporaryFile> open(const std::string& folder,
-                                                             FileStoreOptions options,
+                                                             FileStoreOptions options, NameUse use,
+                                                             std::uint64_t run,
                                                              std::error_code& error);
 
     [[nodiscard]] bool restart(std::string_view contentType);
@@ -56,6 +58,7 @@ class TemporaryFile final {
     std::string tempName_;  // set only where the file system has no unnamed files
     TemporaryNameNote note_;
     bool flush_;
+    std::uint64_t run_;
     std::uint64_t written_ = 0;
     std::uint64_t flushedUpTo_ = 0;
     std::optional<std::int64_t> modified_;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "platform/folder_entries.h"
 
@@ -35,6 +36,19 @@ struct TemporaryNameNote::Slot {
 namespace {
 
 std::array<TemporaryNameNote::Slot, 16> slots;
+
+std::atomic<std::uint64_t> runsBegun{0};
+// The runs up to this one take no more names for files coming in.
+std::atomic<std::uint64_t> receivingEndedThrough{0};
+// Names noted and not yet given: each may stand on disk any moment.
+std::atomic<int> namesUnderWay{0};
+
+void endRuns(std::atomic<std::uint64_t>& endedThrough) noexcept {
+    const std::uint64_t last = runsBegun.load();
+    std::uint64_t ended = endedThrough.load();
+    while (ended < last && !endedThrough.compare_exchange_weak(ended, last)) {
+    }
+}
 
 enum class Which { Receiving, All };
 
@@ -66,15 +80,51 @@ bool isStoreTemporaryName(const std::string& name) {
     return name.starts_with(kTempPrefix) && name.ends_with(kTempSuffix);
 }
 
-TemporaryNameNote::TemporaryNameNote(int folder, const std::string& name) {
+std::uint64_t beginNamingRun() {
+    return ++runsBegun;
+}
+
+TemporaryNameNote::TemporaryNameNote(int folder, const std::string& name, NameUse use,
+                                     std::uint64_t run) {
     for (auto& slot : slots) {
         bool expected = false;
         if (name.size() < sizeof(slot.name) && slot.taken.compare_exchange_strong(expected, true)) {
             std::memcpy(slot.name, name.c_str(), name.size() + 1);
+            slot.whole.store(use == NameUse::Naming);
             slot.folder.store(folder, std::memory_order_release);
             slot_ = &slot;
-            return;
+            break;
         }
+    }
+    if (slot_ == nullptr) {
+        return;
+    }
+    // Counted before the run is looked at: an ending that comes after the look waits for this
+    // name, and one that comes before it keeps the name from being given.
+    namesUnderWay.fetch_add(1);
+    underWay_ = true;
+    if (use == NameUse::Receiving && run <= receivingEndedThrough.load()) {
+        release();
+    }
+}
+
+TemporaryNameNote::TemporaryNameNote(TemporaryNameNote&& other) noexcept
+    : slot_(std::exchange(other.slot_, nullptr)),
+      underWay_(std::exchange(other.underWay_, false)) {}
+
+TemporaryNameNote& TemporaryNameNote::operator=(TemporaryNameNote&& other) noexcept {
+    if (this != &other) {
+        release();
+        slot_ = std::exchange(other.slot_, nullptr);
+        underWay_ = std::exchange(other.underWay_, false);
+    }
+    return *this;
+}
+
+void TemporaryNameNote::given() noexcept {
+    if (std::exchange(underWay_, false)) {
+        namesUnderWay.fetch_sub(1);
+        namesUnderWay.notify_all();
     }
 }
 
@@ -85,6 +135,7 @@ void TemporaryNameNote::markWhole() {
 }
 
 void TemporaryNameNote::release() {
+    given();
     if (slot_ != nullptr) {
         slot_->folder.store(-1, std::memory_order_release);
         slot_->whole.store(false);
@@ -114,7 +165,15 @@ void removeTemporaryNamesAfterExit() noexcept {
 }
 
 std::future<void> removeReceivingNamesAside() {
-    std::packaged_task<void()> removal([] { removeNoted(Which::Receiving); });
+    endRuns(receivingEndedThrough);
+    std::packaged_task<void()> removal([] {
+        // A name under way may stand on disk only after the registry is read: once none is,
+        // every name there is noted, and no more come.
+        for (int underWay = namesUnderWay.load(); underWay > 0; underWay = namesUnderWay.load()) {
+            namesUnderWay.wait(underWay);
+        }
+        removeNoted(Which::Receiving);
+    });
     std::future<void> done = removal.get_future();
     std::thread(std::move(removal)).detach();
     return done;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <future>
 #include <string>
 
@@ -14,15 +15,31 @@ namespace zavoket {
 // Names of the form the store gives a file while it is received or replaces another.
 [[nodiscard]] bool isStoreTemporaryName(const std::string& name);
 
+// What a name is given for: a file coming in, which a close takes away, or a whole file on its
+// way to its real name, which a close lets have it.
+enum class NameUse { Receiving, Naming };
+
+// Each store gives names in a run of its own. An ending ends the runs begun before it: their
+// names are no longer given, and a store made after it (a test's next one) gives names again.
+[[nodiscard]] std::uint64_t beginNamingRun();
+
 // Notes a temporary name in folder (a descriptor that outlives the note) for as long as the
-// note lives.
+// note lives, before the name is given on disk: whatever ends the program then finds every name
+// that may stand there. From the note until given(), the name counts as under way, and a close
+// waits for it before it takes names away.
 class TemporaryNameNote {
   public:
     TemporaryNameNote() = default;
-    TemporaryNameNote(int folder, const std::string& name);
+    TemporaryNameNote(int folder, const std::string& name, NameUse use, std::uint64_t run);
+    TemporaryNameNote(TemporaryNameNote&& other) noexcept;
+    TemporaryNameNote& operator=(TemporaryNameNote&& other) noexcept;
     ~TemporaryNameNote() { release(); }
-    TemporaryNameNote(const TemporaryNameNote&) = delete;
-    TemporaryNameNote& operator=(const TemporaryNameNote&) = delete;
+
+    // False where the name must not be given: its run has ended, or there is no room to note it.
+    [[nodiscard]] explicit operator bool() const { return slot_ != nullptr; }
+
+    // The file system has answered the attempt to give the name, either way.
+    void given() noexcept;
 
     // The file is whole and waits for its real name: a close lets it have it.
     void markWhole();
@@ -32,6 +49,7 @@ class TemporaryNameNote {
 
   private:
     Slot* slot_ = nullptr;
+    bool underWay_ = false;
 };
 
 // Takes away, there and then, every noted name, whole files' too: for an ending that leaves
@@ -43,8 +61,9 @@ void removeAllTemporaryNames() noexcept;
 // noted once the destination answers. Nothing waits for it.
 void removeTemporaryNamesAfterExit() noexcept;
 
-// Takes away the names of files still coming in, on a thread of its own: a destination that
-// does not answer cannot hold the caller, who waits on the future as long as it likes.
+// A close: files still coming in get no more names, and once those under way are given, theirs
+// are taken away, on a thread of its own: a destination that does not answer cannot hold the
+// caller, who waits on the future as long as it likes.
 [[nodiscard]] std::future<void> removeReceivingNamesAside();
 
 // SIGTERM, SIGINT and SIGHUP end the process as closing the window does: the temporary names

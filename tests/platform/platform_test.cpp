@@ -341,18 +341,21 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
     }
     EXPECT_EQ(readText(outside.path() / "target"), "keep me");
     EXPECT_TRUE(store.prepare(folder.str(), "1107-A.jpg")->restart(""));  // dropped: no name left
-    // A close takes the names of files still coming in and lets a whole one have its name; a
-    // signal takes every name there and then.
+    // A close takes the names of files still coming in, gives none to a file that begins after
+    // it, and lets a whole one have its name; a signal takes every name there and then.
     auto whole = store.prepare(folder.str(), "1102-2-A.jpg");
+    auto lost = store.prepare(folder.str(), "1102-2-A.jpg");
     auto coming = store.prepare(folder.str(), "1102-2-A.jpg");
-    EXPECT_TRUE(whole->restart("") && whole->append({"whole", 5}) && whole->complete());
-    whole->toBeNamed();
+    for (auto* done : {&whole, &lost}) {
+        EXPECT_TRUE((*done)->restart("") && (*done)->append({"whole", 5}) && (*done)->complete());
+        (*done)->toBeNamed();
+    }
     EXPECT_TRUE(coming->restart("") && coming->append({"half", 4}));
     removeReceivingNamesAside().wait();
+    auto late = store.prepare(folder.str(), "1102-2-A.jpg");
+    EXPECT_EQ(late->restart("") && late->append({"late", 4}) && late->complete(), GetParam());
     EXPECT_FALSE(whole->commit(folder.str() + "/1103-A.jpg"));
     EXPECT_EQ(static_cast<bool>(coming->commit(folder.str() + "/1104-A.jpg")), !GetParam());
-    auto lost = store.prepare(folder.str(), "1102-2-A.jpg");
-    EXPECT_TRUE(lost->restart("") && lost->append({"x", 1}) && lost->complete());
     removeAllTemporaryNames();
     EXPECT_EQ(static_cast<bool>(lost->commit(folder.str() + "/1105-A.jpg")), !GetParam());
     // The folder's first use cleared the dead runs' names away, and only those.
