@@ -5,13 +5,14 @@ namespace zavoket::harness {
 void RecordingView::batchStarted() {
     moving = true;
     ending.reset();
-    saved = kept = 0;
+    saved = kept = endings = 0;
     causes.clear();
 }
 
 void RecordingView::batchEnded(const BatchEnding& e) {
     moving = false;
     ending = e;
+    ++endings;
     if (onEnding) {
         onEnding();
     }

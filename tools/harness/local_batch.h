@@ -37,6 +37,7 @@ class RecordingView final : public BatchView {
     int kept = 0;
     std::vector<FailureCause> causes;  // of each file that failed, in the order they failed
     std::optional<BatchEnding> ending;
+    int endings = 0;  // of the batch under way, or of the last: one
     std::function<void()> onEnding;
 };
 
