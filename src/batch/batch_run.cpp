@@ -107,7 +107,6 @@ void BatchRun::requestEnded(RequestId id, FetchResult result) {
     }
     asked->result = std::move(result);
     if (asked->dropped) {
-        asked->sink.reset();
         files_.hand(std::move(asked->file), {}, asked->index);
         std::erase_if(asked_, [id](const Asked& a) { return a.id == id; });
         return endWhenQuiet();
@@ -128,7 +127,6 @@ bool BatchRun::dealWithCurrent() {
     Asked current = std::move(asked_.front());
     asked_.pop_front();
     const FetchResult& result = *current.result;
-    current.sink.reset();
     if (result.outcome == FetchOutcome::Received) {
         // The folder is asked again: one opened during the transfer receives this file. The
         // separator always goes in, also after a folder path that ends in one.
@@ -178,7 +176,6 @@ void BatchRun::filesDealt() {
 void BatchRun::dropAhead() {
     for (Asked& asked : asked_) {
         if (asked.result) {
-            asked.sink.reset();
             files_.hand(std::move(asked.file), {}, asked.index);
         } else if (!std::exchange(asked.dropped, true)) {
             transfer_.drop(asked.id);
