@@ -10,6 +10,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -136,10 +137,18 @@ void MainForm::buildControls() {
     withBorder(label8);
     fitFont(label8);
 
-    transparentWhite(makeLabel(this, "Label9", "Ver.１.0", fromTwips(7200, 960, 1215, 255)),
-                     gothic(proportional, 8.25));
-    transparentWhite(makeLabel(this, "Label10", "Zavoket Project", fromTwips(8640, 960, 1815, 255)),
-                     gothic(proportional, 8.25));
+    // White on the band, so whole only on it: their boxes end at its bottom and short of its
+    // right edge, and the caption-fit rule shrinks a face taller or wider than the one they were
+    // laid out for.
+    const QRect band = label5->geometry() | label4->geometry() | label6->geometry();
+    for (auto* caption :
+         {makeLabel(this, "Label9", "Ver.１.0", fromTwips(7200, 960, 1215, 255)),
+          makeLabel(this, "Label10", "Zavoket Project", fromTwips(8640, 960, 1815, 255))}) {
+        QRect box = caption->geometry();
+        box.moveBottom(std::min(box.bottom(), band.bottom()));
+        caption->setGeometry(box & band.adjusted(0, 0, -4, 0));
+        transparentWhite(caption, gothic(proportional, 8.25));
+    }
 
     label11_ = makeLabel(this, "Label11", kAbortNote, fromTwips(5760, 1920, 3975, 780));
     label11_->setWordWrap(true);
