@@ -223,6 +223,9 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_GT(child("Image3")->x(), designLeft);  // three ticks or so while file 2 was held
 
     fs::create_directory(folder.path() / collection.name(100));  // that file cannot be saved
+    // The file list follows the files arriving, until the user scrolls it away.
+    const auto scrollAway = [this] { fileList()->scrollToTop(), server.release(); };
+    during(40, [=, this] { QTimer::singleShot(300, form.get(), scrollAway); });
     click("CGet");
     EXPECT_EQ(text("Label3"), "194/194");
     EXPECT_EQ(progress(), std::make_pair(194, 194));
@@ -242,6 +245,7 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
         QTest::qWaitFor([&] { return said() == "終了しました（失敗 1 件）。" + failed; }, 1000));
     // The list follows a moment after the last file.
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 193; }, 2000));
+    EXPECT_EQ(fileList()->verticalScrollBar()->value(), 0);
     EXPECT_FALSE(shown("Image3"));
     EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
 }
