@@ -222,7 +222,12 @@ void MainForm::buildControls() {
 }
 
 void MainForm::connectControls() {
-    connect(cGet_, &QPushButton::clicked, this, [this] { app_.batch().start(); });
+    connect(cGet_, &QPushButton::clicked, this, [this] {
+        if (!app_.batch().running()) {
+            desktop_.batchStarted();
+        }
+        app_.batch().start();
+    });
     connect(cAbort_, &QPushButton::clicked, this, [this] { app_.batch().abort(); });
     connect(cClose_, &QPushButton::clicked, this, [this] { closeNow(); });
     connect(drive_, &DriveList::driveChanged, this, [this] { onDriveChanged(); });
@@ -241,6 +246,13 @@ void MainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!std::exchange(watchedForFrame_, true)) {
         centreOnceFramed(*this);
+    }
+}
+
+void MainForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        desktop_.windowActivated();
     }
 }
 
@@ -290,12 +302,16 @@ void MainForm::setLabel2Caption(const std::string& text) {
             announcement_->setText(ending);
             announcement_->setAccessibleName(ending);
             announcement_->show();
+            const bool failed = activity != kActivityFinished && activity != kActivityAborted;
+            desktop_.ended(activity, failed ? sb_->message() : QString(), failed, isActiveWindow());
         });
     }
 }
 void MainForm::setLabel3Caption(const std::string& text) {
     label3_->setText(QString::fromStdString(text));
     progressChanged(label3_);
+    desktop_.progressed(std::max(label3_->text().section('/', 0, 0).toInt() - 1, 0),
+                        Catalogue::kSize);
 }
 void MainForm::showLabel11() {
     label11_->show();

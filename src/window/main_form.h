@@ -7,6 +7,7 @@
 
 #include "app/application.h"
 #include "window/animation.h"
+#include "window/desktop_report.h"
 
 class QLabel;
 class QLineEdit;
@@ -36,6 +37,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     ~MainForm() override;
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -68,6 +70,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     MainFormOptions options_;
     bool closing_ = false;
     bool watchedForFrame_ = false;
+    DesktopReport desktop_;
 
     QPushButton* cGet_ = nullptr;
     QPushButton* cAbort_ = nullptr;
