@@ -6,6 +6,8 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "catalogue/catalogue.h"
 #include "window/accessible.h"
 #include "window/file_list.h"
@@ -109,10 +111,18 @@ WindowControls buildControls(QWidget& window, const Catalogue& catalogue, const 
     withBorder(filesHeading);
     fitFont(filesHeading);
 
-    transparentWhite(makeLabel(w, "Version", "Ver.１.0", fromTwips(7200, 960, 1215, 255)),
-                     gothic(proportional, 8.25));
-    transparentWhite(makeLabel(w, "Maker", "Zavoket Project", fromTwips(8640, 960, 1815, 255)),
-                     gothic(proportional, 8.25));
+    // White on the band, so whole only on it: their boxes end at its bottom and short of its
+    // right edge, and the caption-fit rule shrinks a face taller or wider than the one they were
+    // laid out for.
+    const QRect band = lead->geometry() | title->geometry() | subtitle->geometry();
+    for (auto* caption :
+         {makeLabel(w, "Version", "Ver.１.0", fromTwips(7200, 960, 1215, 255)),
+          makeLabel(w, "Maker", "Zavoket Project", fromTwips(8640, 960, 1815, 255))}) {
+        QRect box = caption->geometry();
+        box.moveBottom(std::min(box.bottom(), band.bottom()));
+        caption->setGeometry(box & band.adjusted(0, 0, -4, 0));
+        transparentWhite(caption, gothic(proportional, 8.25));
+    }
 
     c.stopNote = makeLabel(w, "StopNote", kStopNote, fromTwips(5760, 1920, 3975, 780));
     c.stopNote->setWordWrap(true);

@@ -1,6 +1,7 @@
 #include "window/file_list.h"
 
 #include <QFile>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <algorithm>
@@ -49,25 +50,26 @@ void FileList::refresh() {
     refreshPending_ = true;
     QTimer::singleShot(kRefreshDelay, this, [this] {
         refreshPending_ = false;
-        list();
+        list(true);
     });
 }
 
 void FileList::open(const QByteArray& path) {
     path_ = path;
     clear();
-    list();
+    newest_.clear();
+    list(false);
 }
 
-void FileList::list() {
-    reader_.post([this, path = path_] {
+void FileList::list(bool arriving) {
+    reader_.post([this, arriving, path = path_] {
         auto names = fileNames(path);
         // A listing of a folder that is no longer shown is of no use.
         QMetaObject::invokeMethod(
             this,
-            [this, path, names = std::move(names)] {
+            [this, arriving, path, names = std::move(names)] {
                 if (names && path == path_) {
-                    showNames(*names);
+                    showNames(*names, arriving);
                 }
             },
             Qt::QueuedConnection);
@@ -80,14 +82,24 @@ bool FileList::setPath(const QByteArray& path) {
         return false;
     }
     path_ = path;
-    showNames(*listed);
+    showNames(*listed, false);
     return true;
 }
 
-void FileList::showNames(QStringList names) {
+void FileList::showNames(QStringList names, bool arriving) {
     std::sort(names.begin(), names.end());
+    // Files that arrive are brought into sight, the last one added last, as long as the user
+    // leaves the list where it follows them: at its end, at the newest file, or (before any
+    // came) at its top.
+    const QScrollBar* bar = verticalScrollBar();
+    const QListWidgetItem* newest = findItems(newest_, Qt::MatchExactly).value(0);
+    const bool follow =
+        arriving && (bar->value() == bar->maximum() ||
+                     (newest != nullptr ? visualItemRect(newest).intersects(viewport()->rect())
+                                        : bar->value() == 0));
     // The batch refreshes after every file: only the rows that changed are touched, so a
     // refresh costs little however many files the folder holds.
+    QListWidgetItem* added = nullptr;
     int row = 0;
     for (const QString& name : names) {
         while (row < count() && item(row)->text() < name) {
@@ -95,11 +107,16 @@ void FileList::showNames(QStringList names) {
         }
         if (row >= count() || item(row)->text() != name) {
             insertItem(row, name);
+            added = item(row);
         }
         ++row;
     }
     while (count() > row) {
         delete takeItem(count() - 1);
+    }
+    if (follow && added != nullptr) {
+        newest_ = added->text();
+        scrollToItem(added);
     }
 }
 

@@ -25,10 +25,12 @@ class FileList final : public QListWidget {
     void refresh();
 
   private:
-    void list();
-    void showNames(QStringList names);
+    // arriving: a refresh, which may bring files a batch fetched.
+    void list(bool arriving);
+    void showNames(QStringList names, bool arriving);
 
     QByteArray path_;
+    QString newest_;  // the last file brought into sight
     bool refreshPending_ = false;
     Worker reader_;  // last: it ends before what its listings are handed to
 };

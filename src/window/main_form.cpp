@@ -68,6 +68,13 @@ void MainForm::showEvent(QShowEvent* event) {
     }
 }
 
+void MainForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        desktop_.windowActivated();
+    }
+}
+
 void MainForm::askForNewFolder() {
     QInputDialog ask(this);
     ask.setObjectName("NewFolder");
@@ -111,11 +118,13 @@ void MainForm::setMoving(bool moving) {
 
 void MainForm::batchStarted() {
     setMoving(true);
+    desktop_.batchStarted();
 }
 
 void MainForm::fileStarted(std::size_t index, std::size_t number) {
     c_.progress->setText(QString("%1/%2").arg(number).arg(Catalogue::kSize));
     progressChanged(c_.progress);
+    desktop_.progressed(number - 1, Catalogue::kSize);
     setActivity(downloadingSentence(QString::fromStdString(app_.catalogue().localName(index))));
 }
 
@@ -161,6 +170,9 @@ void MainForm::batchEnded(const BatchEnding& ending) {
     c_.announcement->setText(said);
     c_.announcement->setAccessibleName(said);
     c_.announcement->show();
+    const bool failures = !ending.stopped && !ending.failed.empty();
+    desktop_.ended(c_.activity->text(), failures ? c_.status->message() : QString(), failures,
+                   isActiveWindow());
 }
 
 std::string MainForm::destination() const {

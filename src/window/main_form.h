@@ -5,6 +5,7 @@
 #include "app/application.h"
 #include "window/animation.h"
 #include "window/controls.h"
+#include "window/desktop_report.h"
 
 namespace zavoket {
 
@@ -22,6 +23,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     ~MainForm() override;
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -55,6 +57,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     bool closing_ = false;
     bool watchedForFrame_ = false;
     WindowControls c_;
+    DesktopReport desktop_;
 };
 
 }  // namespace zavoket

@@ -125,6 +125,9 @@ TEST_F(MainFormTest, OpeningAFolderRetargetsTheFileListAndTheRestOfARun) {
     EXPECT_TRUE(std::ranges::equal(test::readText(folder.path() / latin1 / collection.name(20)),
                                    collection.bytes(20)));
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 175; }, 2000));
+    // The newest file in sight, above a teacher's own.
+    const auto* newest = fileList()->findItems(QString::fromStdString(collection.name(193)), {})[0];
+    EXPECT_TRUE(fileList()->viewport()->rect().contains(fileList()->visualItemRect(newest)));
     // 新しいフォルダ (F7) makes a subfolder of the open folder and opens it.
     when([this] { return form->findChild<QInputDialog*>("NewFolder") != nullptr; },
          [this] {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QtDBus>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -10,6 +11,23 @@
 
 namespace zavoket {
 namespace {
+
+// The desktop, on a session bus of the test's own: a taskbar that shows the program's entry,
+// and a notification server.
+class Desktop : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+  public:
+    std::vector<QVariantMap> updates;  // of the program's entry
+    QStringList notes;                 // what each says, and whose it is
+  public slots:
+    void Update(const QString&, const QVariantMap& properties) { updates.push_back(properties); }
+    uint Notify(const QString& app, uint, const QString&, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap& hints, int) {
+        notes.append(app + '|' + summary + '|' + body + '|' + hints["desktop-entry"].toString());
+        return notes.size();
+    }
+};
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -175,6 +193,11 @@ TEST_F(MainFormTest, EveryCaptionFitsItsBoxWithEachJapaneseFace) {
                     room.setBottom(std::min(room.bottom(), front->y() - caption->y() - 1));
                 }
             }
+            // White on the band, the header's small captions show only there, clear of its edge.
+            const QRect band = child("Title")->geometry() | child("Subtitle")->geometry();
+            room &= name == "Version" || name == "Maker"
+                        ? band.adjusted(0, 0, -2, 0).translated(-caption->pos())
+                        : room;
             const int flags = static_cast<int>(caption->alignment()) |
                               (caption->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine);
             for (std::size_t i = 0; i < (name == "Activity" ? collection.size() : 1); ++i) {
@@ -222,6 +245,9 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_GT(child("MovingDisk")->x(), designLeft);  // three ticks or so while file 2 was held
 
     fs::create_directory(folder.path() / collection.name(100));  // that file cannot be saved
+    // The file list follows the files arriving, until the user scrolls it away.
+    const auto scrollAway = [this] { fileList()->scrollToTop(), server.release(); };
+    during(40, [=, this] { QTimer::singleShot(300, form.get(), scrollAway); });
     runBatch();
     EXPECT_EQ(text("Progress"), "194/194");
     EXPECT_EQ(progress(), std::make_pair(194, 194));
@@ -241,6 +267,7 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
         QTest::qWaitFor([&] { return said() == "終了しました（失敗 1 件）。" + failed; }, 1000));
     // The list follows a moment after the last file.
     EXPECT_TRUE(QTest::qWaitFor([this] { return fileList()->count() == 193; }, 2000));
+    EXPECT_EQ(fileList()->verticalScrollBar()->value(), 0);
     EXPECT_FALSE(shown("MovingDisk"));
     EXPECT_FALSE(child<QTimer>("AnimationClock")->isActive());
     // The list names five files, and counts those past five.
@@ -249,5 +276,55 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_EQ(failedFilesSentence(six), "保存できなかったファイル: 1, 2, 3, 4, 5 ほか 1 件");
 }
 
+TEST_F(MainFormTest, TheDesktopSeesTheBatchGoAndHearsOfItsEndingFromElsewhere) {
+    test::TempFolder scratch;
+    const std::string address = "unix:path=" + (scratch.path() / "bus").string();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    // With no bus there yet, the batch goes as ever and nothing is printed.
+    testing::internal::CaptureStderr();
+    fs::create_directory(folder.path() / collection.name(100));  // that file cannot be saved
+    build();
+    runBatch();
+    form.reset();  // and its report's thread with it
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    test::Process daemon({"dbus-daemon", "--session", "--nofork", "--address=" + address});
+    if (!QTest::qWaitFor([&] { return fs::exists(scratch.path() / "bus"); }, 5000)) {
+        GTEST_SKIP() << "no session bus of its own could be started here (dbus-daemon)";
+    }
+    Desktop desktop;
+    auto watch = QDBusConnection::connectToBus(QString::fromStdString(address), "desktop");
+    watch.connect({}, {}, "com.canonical.Unity.LauncherEntry", "Update",
+                  {"application://org.zavoket.zavoket.desktop"}, {}, &desktop,
+                  SLOT(Update(QString, QVariantMap)));
+    watch.registerService("org.freedesktop.Notifications");
+    watch.registerObject("/org/freedesktop/Notifications", &desktop,
+                         QDBusConnection::ExportAllSlots);
+    QWidget elsewhere;  // another program's window, where the user is
+    std::vector<QVariantMap> climb;
+    for (const bool active : {false, true}) {
+        build();
+        elsewhere.setVisible(!active);  // shown last, it is the active window
+        ASSERT_TRUE(QTest::qWaitForWindowActive(active ? form.get() : &elsewhere));
+        click("StartButton");
+        // From nothing, a file at a time, then gone; asking for attention if nobody saw it fail.
+        climb.push_back({{"progress", 0.0}, {"progress-visible", true}, {"urgent", false}});
+        for (std::size_t done = 0; done < collection.size(); ++done) {
+            climb.push_back({{"progress", done / 194.0}, {"progress-visible", true}});
+        }
+        climb.push_back({{"progress-visible", false}, {"urgent", !active}});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.updates == climb; }, 5000));
+        const std::string note =
+            "Zavoket|終了しました（失敗 1 件）|保存できなかったファイル: " + collection.name(100) +
+            "|org.zavoket.zavoket";
+        EXPECT_EQ(std::exchange(desktop.notes, {}).join('\n').toStdString(), active ? "" : note);
+        // Back at the window, it no longer asks for attention.
+        form->activateWindow();
+        climb.push_back({{"urgent", false}});
+        EXPECT_TRUE(active || QTest::qWaitFor([&] { return desktop.updates == climb; }, 5000));
+    }
+}
+
 }  // namespace
 }  // namespace zavoket
+
+#include "main_form_test.moc"
