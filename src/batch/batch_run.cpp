@@ -34,6 +34,10 @@ void BatchRun::start() {
 
 void BatchRun::stop() {
     stopAsked_ = true;
+    // A file waiting to be tried again is not waited for.
+    if (running_ && !draining_ && !asked_.empty() && asked_.front().waiting) {
+        transfer_.drop(asked_.front().id);
+    }
     if (view_ != nullptr && !ended_) {
         view_->stopAsked();
     }
@@ -93,10 +97,25 @@ void BatchRun::requestState(RequestId id, ConnectionState state) {
     if (ended_ || asked == nullptr || asked->dropped) {
         return;
     }
+    asked->waiting = false;
     if (asked == &asked_.front() && !draining_) {
         show(state);
     } else {
         asked->held.push_back(state);
+    }
+}
+
+void BatchRun::requestRetrying(RequestId id, std::chrono::milliseconds delay, int attempt) {
+    Asked* asked = find(id);
+    if (ended_ || asked == nullptr || asked->dropped) {
+        return;
+    }
+    asked->waiting = true;
+    if (asked == &asked_.front() && !draining_) {
+        view_->fileRetrying(delay, attempt);
+        if (stopAsked_) {
+            transfer_.drop(id);  // a stop does not wait out the pause
+        }
     }
 }
 
@@ -140,7 +159,8 @@ bool BatchRun::dealWithCurrent() {
         view_->fileKept(current.index);
     } else {
         failed_.push_back(current.index);
-        view_->fileFailed(current.index, result.proxyRefused ? FailureCause::ProxyRefused
+        view_->fileFailed(current.index, result.proxyRefused       ? FailureCause::ProxyRefused
+                                         : result.insecureRedirect ? FailureCause::InsecureRedirect
                                          : result.outcome == FetchOutcome::SinkFailed
                                              ? FailureCause::NotSaved
                                              : FailureCause::Answer);

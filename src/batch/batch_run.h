@@ -46,7 +46,7 @@ class BatchRun final : private TransferEvents {
     [[nodiscard]] bool running() const { return running_; }
 
     // Files asked for behind the one in transfer, so that the link never idles between files.
-    static constexpr std::size_t kAhead = 2;
+    static constexpr std::size_t kAhead = 4;
 
   private:
     // A file asked for: where its body goes, behind the check that it can be the file.
@@ -58,10 +58,12 @@ class BatchRun final : private TransferEvents {
         std::vector<ConnectionState> held;  // its states, until it is the file in transfer
         std::optional<FetchResult> result;
         bool dropped = false;
+        bool waiting = false;  // to be tried again
     };
 
     void requestState(RequestId id, ConnectionState state) override;
     void requestEnded(RequestId id, FetchResult result) override;
+    void requestRetrying(RequestId id, std::chrono::milliseconds delay, int attempt) override;
     void filesDealt();
 
     void ask(std::size_t index);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -10,9 +11,10 @@ namespace zavoket {
 
 // Why a file could not be saved, as far as the batch can tell.
 enum class FailureCause {
-    Answer,        // the server's answer was not the file, or the connection failed
-    ProxyRefused,  // a proxy on the way refused it or asked for a password
-    NotSaved,      // the destination could not take it, or could not give it its name
+    Answer,            // the server's answer was not the file, or the connection failed
+    ProxyRefused,      // a proxy on the way refused it or asked for a password
+    InsecureRedirect,  // asked for over https, it was sent on to plain http
+    NotSaved,          // the destination could not take it, or could not give it its name
 };
 
 struct BatchEnding {
@@ -29,6 +31,9 @@ class BatchView {
     // Catalogue entry index is the file in transfer, the number-th of the batch.
     virtual void fileStarted(std::size_t index, std::size_t number) = 0;
     virtual void connectionChanged(ConnectionState state) = 0;
+    // The file in transfer failed for a while and is tried again after delay, the attempt-th
+    // time.
+    virtual void fileRetrying(std::chrono::milliseconds delay, int attempt) = 0;
     // A stop was asked for: it comes after the file in transfer.
     virtual void stopAsked() = 0;
     virtual void fileSaved(std::size_t index) = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -41,9 +42,10 @@ enum class FetchOutcome {
 struct FetchResult {
     FetchOutcome outcome = FetchOutcome::TransportError;
     long httpStatus = 0;
-    bool proxyRefused = false;  // a proxy on the way refused the request (403) or asked for a
-                                // password (407)
-    std::string detail;         // what went wrong, for people reading a log
+    bool proxyRefused = false;      // a proxy on the way refused the request (403) or asked for a
+                                    // password (407)
+    bool insecureRedirect = false;  // an https request was sent on to plain http, and refused
+    std::string detail;             // what went wrong, for people reading a log
 };
 
 // What a sink says before the request goes out.
@@ -81,6 +83,10 @@ class TransferEvents {
   public:
     virtual ~TransferEvents() = default;
     virtual void requestState(RequestId id, ConnectionState state) = 0;
+    // The attempt failed for a while (the link, or a busy server): the request is tried again
+    // after delay, the attempt-th time.
+    virtual void requestRetrying(RequestId /*id*/, std::chrono::milliseconds /*delay*/,
+                                 int /*attempt*/) {}
     // The sink hears nothing more of this request.
     virtual void requestEnded(RequestId id, FetchResult result) = 0;
 };

@@ -11,6 +11,10 @@ struct CurlTransferOptions {
     // does not. Whole seconds: libcurl counts it so.
     std::chrono::seconds idleTimeout{60};
     std::uint64_t maxBodyBytes = std::uint64_t{1} << 30;
+    // A file whose link failed for a while is tried again this many times, after the first
+    // pause and then after twice the pause before, unless the server says how long.
+    int retries = 3;
+    std::chrono::milliseconds firstPause{1000};
 };
 
 }  // namespace zavoket

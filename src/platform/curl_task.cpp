@@ -1,7 +1,9 @@
 #include "platform/curl_task.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 namespace zavoket {
@@ -12,6 +14,33 @@ using State = ConnectionState;
 // An error page or a redirect has no use for a larger body: past this the fetch ends, so an
 // endless one cannot hold the batch.
 constexpr std::uint64_t kMaxOtherBodyBytes = 1 << 20;
+
+constexpr curl_off_t kLongestRetryAfter = 30;
+
+// A link that failed for a while: refused, reset, timed out, cut mid-body.
+bool isPassing(CURLcode code) {
+    return code == CURLE_COULDNT_CONNECT || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR ||
+           code == CURLE_OPERATION_TIMEDOUT || code == CURLE_PARTIAL_FILE ||
+           code == CURLE_GOT_NOTHING || code == CURLE_HTTP2 || code == CURLE_HTTP2_STREAM;
+}
+
+bool headerIs(std::string_view line, std::string_view name) {
+    return line.size() > name.size() && line[name.size()] == ':' &&
+           std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+               return a == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+std::string headerValue(std::string_view line) {
+    line.remove_prefix(line.find(':') + 1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+        line.remove_prefix(1);
+    }
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) {
+        line.remove_suffix(1);
+    }
+    return std::string(line);
+}
 
 // Failures where the client gave up by its own rule, not because the connection broke.
 bool isRefusal(CURLcode code) {
@@ -67,7 +96,21 @@ size_t CurlTask::onHeader(char* data, size_t size, size_t count, void* self) {
     if (line.starts_with("HTTP/")) {
         task->bodyWanted_ = task->redirecting_ = false;
         task->responseStarted_ = true;
+        task->etag_.clear();
+        task->lastModified_.clear();
+        task->contentRange_.clear();
         task->post(State::Receiving);
+        if (!task->requestSent_) {
+            // An answer to no request of this one's: the connection is out of step.
+            task->stop_ = Stop::OutOfStep;
+            return 0;
+        }
+    } else if (headerIs(line, "etag")) {
+        task->etag_ = headerValue(line);
+    } else if (headerIs(line, "last-modified")) {
+        task->lastModified_ = headerValue(line);
+    } else if (headerIs(line, "content-range")) {
+        task->contentRange_ = headerValue(line);
     } else if ((line == "\r\n" || line == "\n") && !task->endOfHeaders()) {
         return 0;
     }
@@ -85,6 +128,8 @@ size_t CurlTask::onBody(char* data, size_t size, size_t count, void* self) {
         task->stop_ = Stop::TooLarge;
     } else if (!task->sink_.append(std::span<const char>(data, n))) {
         task->stop_ = Stop::SinkFailed;
+    } else {
+        task->bodyBytes_ += n;
     }
     return task->stop_ == Stop::None ? n : 0;
 }
@@ -109,15 +154,24 @@ bool CurlTask::endOfHeaders() {
     curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
-    bodyWanted_ = status == 200;
+    // The rest of a body cut short comes as a 206 from where the sink stands; a whole body
+    // begins it afresh.
+    const bool rest = status == 206 && resumeFrom_ > 0 &&
+                      contentRange_.starts_with("bytes " + std::to_string(resumeFrom_) + "-");
+    bodyWanted_ = status == 200 || rest;
     redirecting_ = status / 100 == 3;
-    received_ = 0;
-    const auto declared = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+    received_ = rest ? resumeFrom_ : 0;
+    if (status == 200) {
+        validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
+        bodyBytes_ = 0;
+    }
+    const auto declared = (length > 0 ? static_cast<std::uint64_t>(length) : 0) + received_;
+    curl_easy_getinfo(e, CURLINFO_ACTIVESOCKET, &socket_);
     if (declared > context_.options.maxBodyBytes) {
         stop_ = Stop::TooLarge;
     } else if (!bodyWanted_ && declared > kMaxOtherBodyBytes) {
         stop_ = Stop::OtherTooLarge;
-    } else if (bodyWanted_ && !sink_.restart(type != nullptr ? type : "")) {
+    } else if (status == 200 && !sink_.restart(type != nullptr ? type : "")) {
         stop_ = Stop::SinkFailed;
     }
     return stop_ == Stop::None;
@@ -137,6 +191,7 @@ void CurlTask::begin() {
                      conditional_ ? CURL_TIMECOND_IFMODSINCE : CURL_TIMECOND_NONE);
     curl_easy_setopt(easy, CURLOPT_TIMEVALUE_LARGE,
                      static_cast<curl_off_t>(plan.modifiedSince.value_or(0)));
+    askForTheRest();
     const std::string proxy = context_.proxyFor(url_);
     proxied_ = !proxy.empty();
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());  // "": none, whatever the environment
@@ -145,6 +200,50 @@ void CurlTask::begin() {
     if (!added_) {
         finish(CURLE_FAILED_INIT);
     }
+}
+
+void CurlTask::askForTheRest() {
+    CURL* easy = easy_.get();
+    range_ = resumeFrom_ > 0 ? std::to_string(resumeFrom_) + "-" : "";
+    ifRange_.reset(resumeFrom_ > 0 ? curl_slist_append(nullptr, ("If-Range: " + validator_).c_str())
+                                   : nullptr);
+    curl_easy_setopt(easy, CURLOPT_RANGE, resumeFrom_ > 0 ? range_.c_str() : nullptr);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, ifRange_.get());
+}
+
+std::optional<std::chrono::milliseconds> CurlTask::retryDelay(CURLcode code, bool othersOpen,
+                                                              bool& busy) const {
+    long status = 0;
+    curl_off_t retryAfter = -1;
+    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(easy_.get(), CURLINFO_RETRY_AFTER, &retryAfter);
+    const bool busyAnswer = code == CURLE_OK && (status == 503 || status == 429);
+    // A server that allows fewer connections than ours refuses, resets or closes the extra one.
+    busy = busyAnswer || (othersOpen && !responseStarted_ &&
+                          (code == CURLE_COULDNT_CONNECT || code == CURLE_RECV_ERROR ||
+                           code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING));
+    const bool again = busy || (code == CURLE_OK && status == 408) || stop_ == Stop::OutOfStep ||
+                       (stop_ == Stop::None && isPassing(code) && !proxied_);
+    if (!again || context_.cancelled.load()) {
+        return std::nullopt;
+    }
+    if (busyAnswer && retryAfter >= 0) {
+        return std::chrono::seconds(std::min(retryAfter, kLongestRetryAfter));
+    }
+    return context_.options.firstPause * (1 << std::min(tries_, 8));
+}
+
+void CurlTask::prepareRetry() {
+    if (std::exchange(added_, false)) {
+        curl_multi_remove_handle(context_.multi.get(), easy_.get());
+    }
+    flushHeldClose();
+    ++tries_;
+    requestSent_ = responseStarted_ = bodyWanted_ = redirecting_ = false;
+    resolveReported_ = socketOpened_ = false;
+    stop_ = Stop::None;
+    errorText_[0] = '\0';
+    resumeFrom_ = !validator_.empty() ? bodyBytes_ : 0;
 }
 
 void CurlTask::finish(CURLcode code) {
@@ -184,13 +283,19 @@ FetchOutcome CurlTask::completed(long status) {
     // A 304 keeps the copy only where the request named one; libcurl also drops the body of a
     // 200 that is not newer than the copy, as for a server that cannot answer 304.
     const bool keep = conditional_ && (status == 304 || unmet != 0);
-    if (status == 200 && !keep && modified >= 0) {
+    const bool whole = status == 200 || (status == 206 && bodyWanted_);
+    if (whole && !keep && modified >= 0) {
         sink_.setModified(modified);
     }
     const FetchOutcome outcome = keep               ? FetchOutcome::NotModified
-                                 : status != 200    ? FetchOutcome::HttpError
+                                 : !whole           ? FetchOutcome::HttpError
                                  : sink_.complete() ? FetchOutcome::Received
                                                     : FetchOutcome::SinkFailed;
+    // An answer that is not the file may be one the server sent unasked, and the file's own
+    // answer would then come to the next request on that connection: none goes on it.
+    if ((whole && outcome != FetchOutcome::Received) || status == 408) {
+        endConnection();
+    }
     post(State::ResponseReceived);
     flushHeldClose();
     post(State::Completed);
@@ -206,6 +311,10 @@ FetchOutcome CurlTask::failed(CURLcode code, FetchResult& r) {
         r.detail = "the body could not be kept";
         return FetchOutcome::SinkFailed;
     }
+    const char* next = nullptr;
+    curl_easy_getinfo(easy_.get(), CURLINFO_REDIRECT_URL, &next);
+    r.insecureRedirect = code == CURLE_UNSUPPORTED_PROTOCOL && https_ && next != nullptr &&
+                         std::string_view(next).starts_with("http:");
     if (stop_ == Stop::TooLarge || isRefusal(code)) {
         return FetchOutcome::Refused;
     }

@@ -3,10 +3,13 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,9 @@ struct CurlEasyDeleter {
 };
 struct CurlMultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct CurlListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
 class CurlTask;
@@ -39,6 +45,7 @@ struct CurlTaskContext {
     // A connection can close after the task that opened it has gone, with the cache: even as
     // the multi handle goes, which is why this is made first.
     std::map<curl_socket_t, CurlTask*> sockets;
+    std::set<curl_socket_t> open;  // every connection open now, whoever opened it
     std::unique_ptr<CURLM, CurlMultiDeleter> multi;
 };
 
@@ -57,27 +64,41 @@ class CurlTask {
     // Asks the sink, sets the request up and adds it to the multi handle; where nothing is to
     // be asked, the task is done at once.
     void begin();
-    // The multi handle says the transfer has ended.
+    // The multi handle says the attempt has ended, for good.
     void finish(CURLcode code);
+    // Before finish(): how long to wait before another attempt, where one is worth it (the link
+    // or the server failed for a while); busy: the server only said it has too much to do, or
+    // shut a connection of ours while another was open.
+    [[nodiscard]] std::optional<std::chrono::milliseconds> retryDelay(CURLcode code,
+                                                                      bool othersOpen,
+                                                                      bool& busy) const;
+    // Out of the multi handle until begin() again, which asks for the rest of the body the sink
+    // holds where the answer allows it, or for all of it.
+    void prepareRetry();
+    [[nodiscard]] int tries() const { return tries_; }
     // Ends it there and then, as dropped or cancelled: its sink hears nothing more.
     void abandon();
     // Tells its end to the owner: once, after finish() or abandon().
     void tellEnd();
 
     [[nodiscard]] bool done() const { return done_; }
-    // Its request has gone out, or it has ended without one.
-    [[nodiscard]] bool asked() const { return requestSent_ || done_; }
+    // Its request has gone out, or it has ended without one, or waits to be tried again.
+    [[nodiscard]] bool asked() const { return requestSent_ || done_ || !added_; }
+    [[nodiscard]] bool underWay() const { return added_ && !done_; }
     [[nodiscard]] CURL* easy() const { return easy_.get(); }
     [[nodiscard]] RequestId id() const { return id_; }
+    [[nodiscard]] TransferEvents& events() const { return events_; }
 
   private:
-    enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed };
+    enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed, OutOfStep };
 
     void configure();
     FetchResult outcome(CURLcode code);
     FetchOutcome completed(long status);
     FetchOutcome failed(CURLcode code, FetchResult& result);
     bool endOfHeaders();
+    void askForTheRest();
+    void endConnection();
     void post(ConnectionState state);
     void flushHeldClose();
 
@@ -109,6 +130,19 @@ class CurlTask {
     std::vector<ConnectionState> heldClose_;  // close states seen while the response came in
     bool conditional_ = false;                // the request asks only for a newer body
     bool proxied_ = false;
+    bool https_ = false;
+    // What a later attempt needs to go on where this one was cut: the validator of the body the
+    // sink holds (its ETag or Last-Modified) and how much of it the sink holds.
+    std::string etag_;          // of the answer coming in
+    std::string lastModified_;  // of the answer coming in
+    std::string contentRange_;  // of the answer coming in
+    std::string validator_;
+    std::uint64_t bodyBytes_ = 0;
+    std::uint64_t resumeFrom_ = 0;  // the attempt under way asks for the rest from here
+    std::string range_;
+    std::unique_ptr<curl_slist, CurlListDeleter> ifRange_;
+    int tries_ = 0;
+    curl_socket_t socket_ = CURL_SOCKET_BAD;  // the connection the answer came on
     char errorText_[CURL_ERROR_SIZE] = {};
     FetchResult result_;
 };

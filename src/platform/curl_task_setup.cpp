@@ -17,7 +17,12 @@ void CurlTask::configure() {
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A file asked for over https never comes over plain http.
+    https_ = url_.starts_with("https://");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, https_ ? "https" : "http,https");
+    // Over HTTP/2, which only https brings here, a request waits for the connection there is,
+    // to go as a stream of it.
+    curl_easy_setopt(e, CURLOPT_PIPEWAIT, https_ ? 1L : 0L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(context_.options.connectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -65,12 +70,21 @@ curl_socket_t CurlTask::onOpenSocket(void* self, curlsocktype, curl_sockaddr* ad
     const curl_socket_t socket =
         ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     task->context_.sockets[socket] = task;
+    task->context_.open.insert(socket);
     return socket;
 }
 
 // A connection may close between fetches, when the cache drops it: the task that opened it is
 // told, if it is still there. One that ends with its response is reported after the response.
+// Shut, it is found dead and closed when libcurl next looks at it for a request.
+void CurlTask::endConnection() {
+    if (context_.open.contains(socket_)) {
+        ::shutdown(socket_, SHUT_RDWR);
+    }
+}
+
 int CurlTask::onCloseSocket(void* context, curl_socket_t socket) {
+    static_cast<CurlTaskContext*>(context)->open.erase(socket);
     auto& sockets = static_cast<CurlTaskContext*>(context)->sockets;
     const auto owner = sockets.find(socket);
     CurlTask* task = owner != sockets.end() ? owner->second : nullptr;

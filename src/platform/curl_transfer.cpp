@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -24,8 +25,10 @@ void globalInit() {
     });
 }
 
-// Two connections at most, and two requests under way: the file in transfer and one behind it.
-constexpr long kConnections = 2;
+// Requests under way at most, each on a connection of its own over HTTP/1.1, or as streams of
+// one over HTTP/2. A server that says it is busy, or refuses or shuts an extra connection,
+// brings it down for the rest of the transfer's life, to one if need be.
+constexpr long kConnections = 4;
 
 struct Asked {
     RequestId id;
@@ -59,7 +62,19 @@ struct CurlTransfer::Impl final : CurlTaskContext {
         });
     }
 
+    void setConnections(long count) {
+        connections = count;
+        curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, count);
+        curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, count);
+    }
+    // The attempt of task ended with code: it is tried again later, or ends.
+    void ended(CurlTask& task, CURLcode code);
+    void resumeDue();
+    [[nodiscard]] int pollTimeout() const;
+
     Post posted;
+    long connections = kConnections;
+    std::map<CurlTask*, std::chrono::steady_clock::time_point> due;  // tasks waiting to retry
 
     // The thread's own.
     DesktopProxy proxies;
@@ -90,8 +105,9 @@ void CurlTransfer::Impl::run() {
         perform();
         // A request that went out, or one that ended, can let the next one start now rather
         // than after the next wait.
+        resumeDue();
         if (!tellEnded() && !startNext()) {
-            curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr);
+            curl_multi_poll(multi.get(), nullptr, 0, pollTimeout(), nullptr);
         }
     }
     tasks.clear();  // told nothing: the owner has gone
@@ -109,6 +125,7 @@ void CurlTransfer::Impl::takeOrders() {
     for (RequestId id : drops) {
         for (auto& task : tasks) {
             if (task->id() == id && !task->done()) {
+                due.erase(task.get());
                 task->abandon();
             }
         }
@@ -121,9 +138,9 @@ void CurlTransfer::Impl::takeOrders() {
 }
 
 bool CurlTransfer::Impl::startNext() {
-    const auto underWay = std::ranges::count_if(tasks, [](const auto& t) { return !t->done(); });
+    const auto underWay = std::ranges::count_if(tasks, [](const auto& t) { return t->underWay(); });
     bool started = false;
-    for (auto going = underWay; !waiting.empty() && going < kConnections; ++going) {
+    for (auto going = underWay; !waiting.empty() && going < connections; ++going) {
         if (!tasks.empty() && !tasks.back()->asked()) {
             return started;
         }
@@ -154,11 +171,57 @@ void CurlTransfer::Impl::perform() {
             continue;
         }
         for (auto& task : tasks) {
-            if (task->easy() == message->easy_handle && !task->done()) {
-                task->finish(message->data.result);
+            if (task->easy() == message->easy_handle && task->underWay()) {
+                ended(*task, message->data.result);
             }
         }
     }
+}
+
+void CurlTransfer::Impl::ended(CurlTask& task, CURLcode code) {
+    const bool othersOpen = std::ranges::any_of(
+        tasks, [&](const auto& t) { return t.get() != &task && t->underWay(); });
+    bool busy = false;
+    const auto delay = task.retryDelay(code, othersOpen, busy);
+    if (!delay) {
+        return task.finish(code);
+    }
+    if (busy && connections > 1) {
+        // Not the file's failure: it is asked again in its turn, on fewer connections.
+        setConnections(connections - 1);
+        task.prepareRetry();
+        due[&task] = std::chrono::steady_clock::now() + *delay;
+        return;
+    }
+    if (task.tries() >= options.retries) {
+        return task.finish(code);
+    }
+    task.prepareRetry();
+    due[&task] = std::chrono::steady_clock::now() + *delay;
+    post([&events = task.events(), id = task.id(), delay = *delay, attempt = task.tries()] {
+        events.requestRetrying(id, delay, attempt);
+    });
+}
+
+void CurlTransfer::Impl::resumeDue() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = due.begin(); it != due.end();) {
+        if (it->second <= now) {
+            it->first->begin();
+            it = due.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+int CurlTransfer::Impl::pollTimeout() const {
+    auto wait = std::chrono::milliseconds(1000);
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto& [task, when] : due) {
+        wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(when - now));
+    }
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0));
 }
 
 // Ended tasks tell their ends in the order they were asked for, and go.
@@ -172,6 +235,7 @@ bool CurlTransfer::Impl::tellEnded() {
 }
 
 void CurlTransfer::Impl::endAll() {
+    due.clear();
     for (auto& task : tasks) {
         task->done() ? void() : task->abandon();
     }
@@ -189,8 +253,7 @@ CurlTransfer::CurlTransfer(Post post, CurlTransferOptions options)
     if (!impl_->multi) {
         throw std::runtime_error("libcurl could not create a transfer");
     }
-    curl_multi_setopt(impl_->multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kConnections);
-    curl_multi_setopt(impl_->multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kConnections);
+    impl_->setConnections(kConnections);
     impl_->thread = std::thread([impl = impl_.get()] { impl->run(); });
 }
 

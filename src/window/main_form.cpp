@@ -132,6 +132,10 @@ void MainForm::connectionChanged(ConnectionState state) {
     c_.status->setMessage(connectionSentence(state));
 }
 
+void MainForm::fileRetrying(std::chrono::milliseconds delay, int attempt) {
+    c_.status->setMessage(retrySentence(delay, attempt));
+}
+
 void MainForm::stopAsked() {
     c_.stopNote->show();
 }
@@ -147,6 +151,8 @@ void MainForm::fileKept(std::size_t) {
 void MainForm::fileFailed(std::size_t, FailureCause cause) {
     if (cause == FailureCause::ProxyRefused) {
         c_.status->setMessage(proxyRefusedSentence());
+    } else if (cause == FailureCause::InsecureRedirect) {
+        c_.status->setMessage(insecureRedirectSentence());
     } else if (cause == FailureCause::NotSaved) {
         c_.files->refresh();  // a name it could not take may have changed what the folder holds
     }

@@ -38,6 +38,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     void batchStarted() override;
     void fileStarted(std::size_t index, std::size_t number) override;
     void connectionChanged(ConnectionState state) override;
+    void fileRetrying(std::chrono::milliseconds delay, int attempt) override;
     void stopAsked() override;
     void fileSaved(std::size_t index) override;
     void fileKept(std::size_t index) override;

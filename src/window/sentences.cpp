@@ -67,6 +67,17 @@ QString failedFilesSentence(const QStringList& names) {
     return text;
 }
 
+QString insecureRedirectSentence() {
+    return "暗号化されていない接続 (http) への転送を拒否しました。";
+}
+
+QString retrySentence(std::chrono::milliseconds delay, int attempt) {
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(delay).count();
+    return QString("通信が途切れました。%1 秒後にもう一度試みます（%2/3 回目）。")
+        .arg(seconds)
+        .arg(attempt);
+}
+
 QString proxyRefusedSentence() {
     return "プロキシ サーバーが要求を拒否しました。プロキシの設定を確かめてください。";
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 #include "batch/batch_view.h"
 
 namespace zavoket {
@@ -21,5 +23,9 @@ inline constexpr const char* kActivityStopped = "中止しました";
 [[nodiscard]] QString failedFilesSentence(const QStringList& names);
 // A proxy on the way refused a file or asked for a password.
 [[nodiscard]] QString proxyRefusedSentence();
+// A file asked for over https was sent on to plain http, which is refused.
+[[nodiscard]] QString insecureRedirectSentence();
+// The file in transfer is tried again after delay, the attempt-th time of three.
+[[nodiscard]] QString retrySentence(std::chrono::milliseconds delay, int attempt);
 
 }  // namespace zavoket

@@ -99,6 +99,11 @@ struct FetchCase {
     const char* proxy = nullptr;  // "environment" or "GNOME": /x by the server as the proxy
     bool cancel = false;          // 700 ms into the request, from another thread
     int ahead = 0;                // 1: the next one asked for behind this one; 2: then dropped
+    void (*answerAgain)(const httplib::Request&, httplib::Response&) = nullptr;  // to the next
+    int retries = 0;          // the transfer's, after pauses of 10, 20, 40 ms
+    int asked = 0;            // requests for /x the server gets; 0: not looked at
+    bool rangeAsked = false;  // the second asks for the rest of the body the first cut short
+    int toldRetries = 0;      // pauses the owner heard of
 };
 
 const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
@@ -119,6 +124,26 @@ void stall(R& r) {
 void plain(R& r) {
     r.set_content("G@", "video/mpeg");
 }
+// The first file, with its time and a tag of its own to go on from; half of it where cut; all
+// of it in chunks where whole, whatever range was asked for.
+void firstFile(R& r, bool cut, bool whole = false, const char* tag = "\"a\"") {
+    const auto bytes = collection().bytes(0);
+    r.set_header("Last-Modified", sample::kServedModifiedText);
+    r.set_header("ETag", tag);
+    r.status = whole ? 200 : -1;
+    whole ? r.set_chunked_content_provider("image/jpeg",
+                                           [=](auto offset, auto& sink) {
+                                               return offset < bytes.size()
+                                                          ? sink.write(bytes.data(), bytes.size())
+                                                          : (sink.done(), true);
+                                           })
+          : r.set_content_provider(
+                bytes.size(), "image/jpeg", [=](auto offset, auto length, auto& sink) {
+                    const std::size_t end = cut ? bytes.size() / 2 : offset + length;
+                    return offset < end && sink.write(bytes.data() + offset, end - offset) && !cut;
+                });
+}
+using Q = httplib::Request;
 
 // What the transfer told of each request.
 struct Told final : TransferEvents {
@@ -126,6 +151,8 @@ struct Told final : TransferEvents {
         states[id].push_back(static_cast<std::int16_t>(s));
     }
     void requestEnded(RequestId id, FetchResult result) override { ended[id] = std::move(result); }
+    void requestRetrying(RequestId, std::chrono::milliseconds, int) override { ++retries; }
+    int retries = 0;
     std::map<RequestId, States> states;
     std::map<RequestId, FetchResult> ended;
 };
@@ -163,6 +190,20 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               .outcome = O::NotModified, .file = -2, .since = sample::kServedModified + 60},
     FetchCase{.name = "GoneSilent", .answer = stall, .outcome = O::TransportError, .status = 200},
     FetchCase{.name = "CancelledWhileTheServerStalls", .answer = stall, .outcome = O::Cancelled, .file = -2, .cancel = true},
+    // A link that drops: the rest is asked for where the server can tell it is the same file,
+    // the whole file again where not; a server that is only busy costs no try.
+    FetchCase{.name = "ResumedAfterACut", .answer = [](R& r) { firstFile(r, true); }, .outcome = O::Received, .status = 206,
+              .file = 0, .answerAgain = [](const Q&, R& r) { firstFile(r, false); }, .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
+    FetchCase{.name = "ARangeIgnored", .answer = [](R& r) { firstFile(r, true); }, .outcome = O::Received, .status = 200,
+              .file = 0, .answerAgain = [](const Q&, R& r) { firstFile(r, false, true); }, .retries = 3, .asked = 2,
+              .rangeAsked = true, .toldRetries = 1},
+    FetchCase{.name = "ChangedBetweenTries", .answer = [](R& r) { firstFile(r, true); }, .outcome = O::Received, .status = 200,
+              .file = 0, .answerAgain = [](const Q& q, R& r) { firstFile(r, false, q.get_header_value("If-Range") != "\"b\"", "\"b\""); },
+              .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
+    FetchCase{.name = "BusyOnce", .answer = [](R& r) { r.status = 503, r.set_header("Retry-After", "0"); }, .outcome = O::Received,
+              .status = 200, .file = 0, .answerAgain = [](const Q&, R& r) { firstFile(r, false); }, .retries = 3, .asked = 2},
+    FetchCase{.name = "RetriesSpent", .answer = [](R& r) { firstFile(r, true); }, .outcome = O::TransportError, .status = 206,
+              .retries = 3, .asked = 4, .toldRetries = 3},
     FetchCase{.name = "ThroughTheEnvironmentsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "environment"},
     FetchCase{.name = "ThroughTheDesktopsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "GNOME"},
     FetchCase{.name = "AProxyAsksForAPassword", .answer = [](R& r) { r.status = 407; }, .outcome = O::HttpError, .status = 407,
@@ -175,8 +216,15 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
 TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     const FetchCase& fetch = GetParam();
     test::HeldServer server(collection());
-    server.setFault([&fetch](const auto& request, auto& response) {
-        return request.path.ends_with("/x") && (fetch.answer(response), true);
+    std::vector<std::string> ranges;  // of each request for /x
+    server.setFault([&](const auto& request, auto& response) {
+        if (!request.path.ends_with("/x")) {
+            return false;
+        }
+        ranges.push_back(request.get_header_value("Range"));
+        ranges.size() > 1 && fetch.answerAgain ? fetch.answerAgain(request, response)
+                                               : fetch.answer(response);
+        return true;
     });
     if (fetch.proxy && std::string_view(fetch.proxy) == "GNOME" &&
         test::printed("ls /usr/lib/*/libproxy/*/modules/config_gnome3.so 2>/dev/null").empty()) {
@@ -188,7 +236,9 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     CurlTransfer transfer(queue.poster(),
                           {.connectTimeout = 2s,
                            .idleTimeout = 1s,
-                           .maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : 1 << 30});
+                           .maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : 1 << 30,
+                           .retries = fetch.retries,
+                           .firstPause = 10ms});
     const auto ended = [&](RequestId id) {
         return queue.runUntil([&] { return told.ended.contains(id); }, 10s);
     };
@@ -241,12 +291,19 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     EXPECT_TRUE(fetch.file != -2 || sink.bytes.empty());
     EXPECT_EQ(result.proxyRefused, fetch.proxy && (fetch.status == 403 || fetch.status == 407));
     const bool timed =
-        fetch.outcome == FetchOutcome::Received && (!fetch.answer || fetch.file == 0);
+        fetch.outcome == FetchOutcome::Received && (!fetch.answer || fetch.file >= 0);
     EXPECT_EQ(sink.modified, timed ? std::optional(sample::kServedModified) : std::nullopt)
         << "the server's time, and only that";
     EXPECT_TRUE(fetch.outcome != FetchOutcome::Refused || fetch.file != -2 || sink.restarts == 0)
         << "a body refused before it came";
     EXPECT_EQ(server.requested("http://127.0.0.2:9/x"), fetch.proxy != nullptr);
+    EXPECT_TRUE(fetch.asked == 0 || ranges.size() == static_cast<std::size_t>(fetch.asked))
+        << ranges.size();
+    EXPECT_EQ(told.retries, fetch.toldRetries);
+    EXPECT_TRUE(!fetch.rangeAsked ||
+                (ranges.size() > 1 &&
+                 ranges[1] == "bytes=" + std::to_string(collection().bytes(0).size() / 2) + "-"))
+        << ::testing::PrintToString(ranges);
     if (fetch.proxy || fetch.cancel) {
         return;  // the next request would go through the proxy too; a cancel ends the transfer
     }

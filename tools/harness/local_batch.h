@@ -20,6 +20,7 @@ class RecordingView final : public BatchView {
     void batchStarted() override;
     void fileStarted(std::size_t index, std::size_t n) override { current = index, number = n; }
     void connectionChanged(ConnectionState s) override { state = s; }
+    void fileRetrying(std::chrono::milliseconds, int attempt) override { retries += attempt > 0; }
     void stopAsked() override { stopNoted = true; }
     void fileSaved(std::size_t) override { ++saved; }
     void fileKept(std::size_t) override { ++kept; }
@@ -33,7 +34,8 @@ class RecordingView final : public BatchView {
     std::size_t number = 0;  // of the file in transfer: "N/194"
     std::optional<ConnectionState> state;
     bool stopNoted = false;
-    int saved = 0;  // these three of the batch under way, or of the last
+    int retries = 0;  // of files in transfer, in all batches
+    int saved = 0;    // these three of the batch under way, or of the last
     int kept = 0;
     std::vector<FailureCause> causes;  // of each file that failed, in the order they failed
     std::optional<BatchEnding> ending;
