@@ -1,0 +1,124 @@
+// Reading an answer as it comes: its headers, its body, and what they mean for the sink.
+#include "platform/curl_task.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+namespace zavoket {
+namespace {
+
+using State = ConnectionState;
+
+// An error page or a redirect has no use for a larger body: past this the fetch ends, so an
+// endless one cannot hold the batch.
+constexpr std::uint64_t kMaxOtherBodyBytes = 1 << 20;
+
+bool headerIs(std::string_view line, std::string_view name) {
+    return line.size() > name.size() && line[name.size()] == ':' &&
+           std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+               return a == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+std::string headerValue(std::string_view line) {
+    line.remove_prefix(line.find(':') + 1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+        line.remove_prefix(1);
+    }
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) {
+        line.remove_suffix(1);
+    }
+    return std::string(line);
+}
+
+}  // namespace
+
+size_t CurlTask::onHeader(char* data, size_t size, size_t count, void* self) {
+    auto* task = static_cast<CurlTask*>(self);
+    const std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) {
+        task->bodyWanted_ = task->redirecting_ = false;
+        task->responseStarted_ = true;
+        task->etag_.clear();
+        task->lastModified_.clear();
+        task->contentRange_.clear();
+        task->post(State::Receiving);
+        if (!task->requestSent_) {
+            // An answer to no request of this one's: the connection is out of step.
+            task->stop_ = Stop::OutOfStep;
+            return 0;
+        }
+    } else if (headerIs(line, "etag")) {
+        task->etag_ = headerValue(line);
+    } else if (headerIs(line, "last-modified")) {
+        task->lastModified_ = headerValue(line);
+    } else if (headerIs(line, "content-range")) {
+        task->contentRange_ = headerValue(line);
+    } else if ((line == "\r\n" || line == "\n") && !task->endOfHeaders()) {
+        return 0;
+    }
+    return size * count;
+}
+
+size_t CurlTask::onBody(char* data, size_t size, size_t count, void* self) {
+    auto* task = static_cast<CurlTask*>(self);
+    const size_t n = size * count;
+    task->received_ += n;
+    if (!task->bodyWanted_) {
+        // An error page: read and let go, up to its limit.
+        task->stop_ = task->received_ > kMaxOtherBodyBytes ? Stop::OtherTooLarge : Stop::None;
+    } else if (task->received_ > task->context_.options.maxBodyBytes) {
+        task->stop_ = Stop::TooLarge;
+    } else if (!task->sink_.append(std::span<const char>(data, n))) {
+        task->stop_ = Stop::SinkFailed;
+    } else {
+        task->bodyBytes_ += n;
+    }
+    return task->stop_ == Stop::None ? n : 0;
+}
+
+int CurlTask::onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+    auto* task = static_cast<CurlTask*>(self);
+    // A redirect's body is read by libcurl itself and never reaches onBody.
+    if (task->redirecting_ && static_cast<std::uint64_t>(now) > kMaxOtherBodyBytes) {
+        task->stop_ = Stop::OtherTooLarge;
+        return 1;
+    }
+    return task->context_.cancelled.load() ? 1 : 0;
+}
+
+// The headers of one response of the chain are in. Each starts afresh; only a 200 has a body
+// worth keeping. False ends the fetch.
+bool CurlTask::endOfHeaders() {
+    CURL* e = easy_.get();
+    curl_off_t length = -1;
+    long status = 0;
+    const char* type = nullptr;
+    curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
+    // The rest of a body cut short comes as a 206 from where the sink stands; a whole body
+    // begins it afresh.
+    const bool rest = status == 206 && resumeFrom_ > 0 &&
+                      contentRange_.starts_with("bytes " + std::to_string(resumeFrom_) + "-");
+    bodyWanted_ = status == 200 || rest;
+    redirecting_ = status / 100 == 3;
+    received_ = rest ? resumeFrom_ : 0;
+    if (status == 200) {
+        validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
+        bodyBytes_ = 0;
+    }
+    const auto declared = (length > 0 ? static_cast<std::uint64_t>(length) : 0) + received_;
+    curl_easy_getinfo(e, CURLINFO_ACTIVESOCKET, &socket_);
+    if (declared > context_.options.maxBodyBytes) {
+        stop_ = Stop::TooLarge;
+    } else if (!bodyWanted_ && declared > kMaxOtherBodyBytes) {
+        stop_ = Stop::OtherTooLarge;
+    } else if (status == 200 && !sink_.restart(type != nullptr ? type : "")) {
+        stop_ = Stop::SinkFailed;
+    }
+    return stop_ == Stop::None;
+}
+
+}  // namespace zavoket
