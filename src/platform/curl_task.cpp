@@ -101,7 +101,7 @@ FetchResult CurlTask::outcome(CURLcode code) {
     r.proxyRefused = proxied_ && (refusal(proxyStatus) || refusal(r.httpStatus));
     if (context_.cancelled.load()) {
         r.outcome = FetchOutcome::Cancelled;
-    } else if (code == CURLE_OK) {
+    } else if (code == CURLE_OK && stop_ != Stop::OutOfStep) {
         r.outcome = completed(r.httpStatus);
     } else {
         flushHeldClose();
@@ -124,15 +124,16 @@ FetchOutcome CurlTask::completed(long status) {
     if (whole && !keep && modified >= 0) {
         sink_.setModified(modified);
     }
+    if (whole && !keep) {
+        context_.recentAnswers.emplace_back(answeredPath(), signature_);
+        if (context_.recentAnswers.size() > 256) {
+            context_.recentAnswers.pop_front();
+        }
+    }
     const FetchOutcome outcome = keep               ? FetchOutcome::NotModified
                                  : !whole           ? FetchOutcome::HttpError
                                  : sink_.complete() ? FetchOutcome::Received
                                                     : FetchOutcome::SinkFailed;
-    // An answer that is not the file may be one the server sent unasked, and the file's own
-    // answer would then come to the next request on that connection: none goes on it.
-    if ((whole && outcome != FetchOutcome::Received) || status == 408) {
-        endConnection();
-    }
     post(State::ResponseReceived);
     flushHeldClose();
     post(State::Completed);

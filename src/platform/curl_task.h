@@ -5,11 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,9 @@ struct CurlTaskContext {
     // A connection can close after the task that opened it has gone, with the cache: even as
     // the multi handle goes, which is why this is made first.
     std::map<curl_socket_t, CurlTask*> sockets;
-    std::set<curl_socket_t> open;  // every connection open now, whoever opened it
+    // The URLs and signatures (length and first bytes) of the last whole answers: an answer
+    // sent twice may wait on an idle connection until its next use.
+    std::deque<std::pair<std::string, std::string>> recentAnswers;
     std::unique_ptr<CURLM, CurlMultiDeleter> multi;
 };
 
@@ -98,7 +101,9 @@ class CurlTask {
     FetchOutcome failed(CURLcode code, FetchResult& result);
     bool endOfHeaders();
     void askForTheRest();
-    void endConnection();
+
+    [[nodiscard]] bool repeatsAnAnswer(std::span<const char> first);
+    [[nodiscard]] std::string answeredPath() const;
     void post(ConnectionState state);
     void flushHeldClose();
 
@@ -142,7 +147,7 @@ class CurlTask {
     std::string range_;
     std::unique_ptr<curl_slist, CurlListDeleter> ifRange_;
     int tries_ = 0;
-    curl_socket_t socket_ = CURL_SOCKET_BAD;  // the connection the answer came on
+    std::string signature_;  // of its body: its length and first bytes
     char errorText_[CURL_ERROR_SIZE] = {};
     FetchResult result_;
 };

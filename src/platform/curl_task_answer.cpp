@@ -5,10 +5,15 @@
 #include <cctype>
 #include <string_view>
 
+#include "batch/file_store.h"
+
 namespace zavoket {
 namespace {
 
 using State = ConnectionState;
+
+// Enough of a body's beginning to tell it from another file's.
+constexpr std::uint64_t kSignedBytes = 64;
 
 // An error page or a redirect has no use for a larger body: past this the fetch ends, so an
 // endless one cannot hold the batch.
@@ -70,6 +75,8 @@ size_t CurlTask::onBody(char* data, size_t size, size_t count, void* self) {
         task->stop_ = task->received_ > kMaxOtherBodyBytes ? Stop::OtherTooLarge : Stop::None;
     } else if (task->received_ > task->context_.options.maxBodyBytes) {
         task->stop_ = Stop::TooLarge;
+    } else if (task->bodyBytes_ < kSignedBytes && task->repeatsAnAnswer({data, n})) {
+        task->stop_ = Stop::OutOfStep;  // its connection goes with it
     } else if (!task->sink_.append(std::span<const char>(data, n))) {
         task->stop_ = Stop::SinkFailed;
     } else {
@@ -86,6 +93,28 @@ int CurlTask::onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, cur
         return 1;
     }
     return task->context_.cancelled.load() ? 1 : 0;
+}
+
+// A box on the way, or the server, that sends an answer twice puts every later answer on that
+// connection one request late: an answer that begins as a recent one to another file did, and is
+// as long, is that one again. No two files of the collection are alike so far.
+// Where the answer came from, redirects followed, without the server's name: one file reached
+// by two names is the same file.
+std::string CurlTask::answeredPath() const {
+    const char* effective = nullptr;
+    curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &effective);
+    const std::string_view url = effective != nullptr ? effective : url_;
+    const auto host = url.find("://");
+    const auto path = url.find('/', host == std::string_view::npos ? 0 : host + 3);
+    return std::string(path == std::string_view::npos ? url : url.substr(path));
+}
+
+bool CurlTask::repeatsAnAnswer(std::span<const char> bytes) {
+    signature_.append(bytes.data(), std::min<std::size_t>(bytes.size(), kSignedBytes - bodyBytes_));
+    return bodyBytes_ + bytes.size() >= kSignedBytes &&
+           std::ranges::any_of(context_.recentAnswers, [this](const auto& answer) {
+               return answer.second == signature_ && answer.first != answeredPath();
+           });
 }
 
 // The headers of one response of the chain are in. Each starts afresh; only a 200 has a body
@@ -108,9 +137,17 @@ bool CurlTask::endOfHeaders() {
     if (status == 200) {
         validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
         bodyBytes_ = 0;
+        signature_ = std::to_string(length) + ":";
     }
+    // A body that can only be judged whole, and an answer that says the connection idled too
+    // long, leave no connection to a later request: if either was not the answer to this one,
+    // the answer to this one would come to that request.
+    curl_easy_setopt(
+        e, CURLOPT_FORBID_REUSE,
+        (status == 200 && length < static_cast<curl_off_t>(kStandingHeadBytes)) || status == 408
+            ? 1L
+            : 0L);
     const auto declared = (length > 0 ? static_cast<std::uint64_t>(length) : 0) + received_;
-    curl_easy_getinfo(e, CURLINFO_ACTIVESOCKET, &socket_);
     if (declared > context_.options.maxBodyBytes) {
         stop_ = Stop::TooLarge;
     } else if (!bodyWanted_ && declared > kMaxOtherBodyBytes) {

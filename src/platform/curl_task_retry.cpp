@@ -55,6 +55,10 @@ void CurlTask::prepareRetry() {
     }
     flushHeldClose();
     ++tries_;
+    if (stop_ == Stop::OutOfStep) {
+        bodyBytes_ = 0;  // not the file's bytes: nothing of them to go on from
+        validator_.clear();
+    }
     requestSent_ = responseStarted_ = bodyWanted_ = redirecting_ = false;
     resolveReported_ = socketOpened_ = false;
     stop_ = Stop::None;

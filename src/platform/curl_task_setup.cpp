@@ -70,21 +70,12 @@ curl_socket_t CurlTask::onOpenSocket(void* self, curlsocktype, curl_sockaddr* ad
     const curl_socket_t socket =
         ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     task->context_.sockets[socket] = task;
-    task->context_.open.insert(socket);
     return socket;
 }
 
 // A connection may close between fetches, when the cache drops it: the task that opened it is
 // told, if it is still there. One that ends with its response is reported after the response.
-// Shut, it is found dead and closed when libcurl next looks at it for a request.
-void CurlTask::endConnection() {
-    if (context_.open.contains(socket_)) {
-        ::shutdown(socket_, SHUT_RDWR);
-    }
-}
-
 int CurlTask::onCloseSocket(void* context, curl_socket_t socket) {
-    static_cast<CurlTaskContext*>(context)->open.erase(socket);
     auto& sockets = static_cast<CurlTaskContext*>(context)->sockets;
     const auto owner = sockets.find(socket);
     CurlTask* task = owner != sockets.end() ? owner->second : nullptr;

@@ -8,7 +8,9 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "local_batch.h"
@@ -66,7 +68,8 @@ class BatchRunTest : public ::testing::Test {
     harness::LocalBatch run{
         server.baseUrl(),
         folder.str(),
-        {.transfer = {.connectTimeout = 2s, .idleTimeout = 1s}, .store = &store}};
+        {.transfer = {.connectTimeout = 2s, .idleTimeout = 1s, .firstPause = 50ms},
+                             .store = &store}};
     harness::RecordingView& view = run.view;
     BatchRun& batch = run.batch;
 };
@@ -131,6 +134,9 @@ struct AnswerCase {
     const char* firstFailed = "";  // their names, the first five
     std::size_t saved = 194;       // entries in the folder afterwards; 0: some files, not all
     Before before = Before::Nothing;
+    bool once = false;           // the answer comes only to the first request for each file
+    bool oneConnection = false;  // the server answers one request at a time, a 503 to others
+    bool repeats = false;        // some requests are made again: their order is not looked at
 };
 
 class AnswerTest : public BatchRunTest, public ::testing::WithParamInterface<AnswerCase> {};
@@ -188,7 +194,16 @@ INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
     refused("ACaptivePortal", M::Portal), refused("TheFileAsAWebPage", M::WebPage), refused("AnEmptyOk", M::EmptyOk),
     refused("AWebPage", M::Markup), refused("TextAfterABlankLine", M::TextBody),
     refused("EndlessErrorPages", M::EndlessError), refused("NotModifiedUnasked", M::NotModified),
-    breaks("ALengthNeverReached", M::LongerLengthThenClose), breaks("CutChunks", M::CutChunks)),
+    breaks("ALengthNeverReached", M::LongerLengthThenClose), breaks("CutChunks", M::CutChunks),
+    // A link that drops, answers out of step, a server that takes one connection: every file.
+    AnswerCase{.name = "AResetLinkResumes", .answer = M::HalfThenReset, .files = {2, 3}, .failures = 1,
+               .firstFailed = "1202-A.jpg", .once = true, .repeats = true},
+    AnswerCase{.name = "AnUnaskedTimeout", .answer = M::Extra, .files = {2, 3}, .failures = 1, .firstFailed = "1202-A.jpg",
+               .repeats = true},
+    AnswerCase{.name = "TheSameAnswerTwice", .answer = M::ExtraSame, .files = {2, 21}, .failures = 1,
+               .firstFailed = "1202-A.jpg", .repeats = true},
+    AnswerCase{.name = "AServerOfOneConnection", .answer = M::None, .failures = 1, .firstFailed = "1202-A.jpg",
+               .oneConnection = true, .repeats = true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -205,15 +220,35 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     }
     test::writeFile(fileOf(2), "good copy from an earlier batch");
     fs::create_directory(fileOf(5));  // a folder in the way: that file cannot get its name
+    std::mutex mutex;
+    std::set<long> answered;  // the files that had their answer
+    int ranged = 0;           // requests for the rest of a file
+    auto inFlight = std::make_shared<std::atomic<int>>(0);
     const auto fault = [&](const httplib::Request& request, httplib::Response& response) {
         const long index = collection.find(request.path);
+        std::lock_guard lock(mutex);
+        ranged += index >= 0 && request.has_header("Range");
+        if (answer.oneConnection && index >= 0) {
+            if (inFlight->fetch_add(1) > 0) {
+                return --*inFlight, response.status = 503, true;
+            }
+            const auto bytes = collection.bytes(static_cast<std::size_t>(index));
+            response.set_content_provider(
+                bytes.size(), "application/octet-stream",
+                [=](auto offset, auto length, auto& sink) {
+                    return sink.write(bytes.data() + offset, length);
+                },
+                [inFlight](bool) { --*inFlight; });
+            return true;
+        }
         const bool everyClip = answer.files.empty() && answer.before == Before::Nothing;
         return index >= 0 &&
                (everyClip ? request.path.ends_with(".mpg")
                           : std::ranges::count(answer.files, index)) &&
+               (!answer.once || answered.insert(index).second) &&
                (sample::answerAs(answer.answer, collection, index, request, response), true);
     };
-    if (answer.answer == M::None && answer.before == Before::Nothing) {
+    if (answer.answer == M::None && answer.before == Before::Nothing && !answer.oneConnection) {
         server.stop();  // nothing listens there any more
     }
     std::map<std::size_t, ino_t> standing;  // the copies of the first batch, by their inodes
@@ -240,12 +275,13 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
         << view.ending->failed.size();
     EXPECT_TRUE(answer.failures == kSome || firstFailed() == answer.firstFailed) << firstFailed();
     EXPECT_EQ(view.causes.size(), view.ending->failed.size());
+    EXPECT_EQ(ranged, answer.answer == M::HalfThenReset ? 2 : 0);
     const auto names = listFolder(folder.path());
     EXPECT_TRUE(answer.saved ? names.size() == answer.saved
                              : names.size() > 3 && names.size() < 194)
         << names.size();
     EXPECT_TRUE(std::ranges::none_of(names, isStoreTemporaryName));
-    if (!answer.stopped && answer.before != Before::ReadOnly) {
+    if (!answer.stopped && answer.before != Before::ReadOnly && !answer.repeats) {
         // Never more connections than the cap, but where an answer or a full disk broke one.
         EXPECT_TRUE(answer.files.size() == 2 || answer.before == Before::SmallDisk ||
                     server.connectionCount() <= 4);

@@ -124,10 +124,10 @@ void stall(R& r) {
 void plain(R& r) {
     r.set_content("G@", "video/mpeg");
 }
-// The first file, with its time and a tag of its own to go on from; half of it where cut; all
+// The second file, with its time and a tag of its own to go on from; half of it where cut; all
 // of it in chunks where whole, whatever range was asked for.
-void firstFile(R& r, bool cut, bool whole = false, const char* tag = "\"a\"") {
-    const auto bytes = collection().bytes(0);
+void secondFile(R& r, bool cut, bool whole = false, const char* tag = "\"a\"") {
+    const auto bytes = collection().bytes(1);
     r.set_header("Last-Modified", sample::kServedModifiedText);
     r.set_header("ETag", tag);
     r.status = whole ? 200 : -1;
@@ -192,17 +192,17 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{.name = "CancelledWhileTheServerStalls", .answer = stall, .outcome = O::Cancelled, .file = -2, .cancel = true},
     // A link that drops: the rest is asked for where the server can tell it is the same file,
     // the whole file again where not; a server that is only busy costs no try.
-    FetchCase{.name = "ResumedAfterACut", .answer = [](R& r) { firstFile(r, true); }, .outcome = O::Received, .status = 206,
-              .file = 0, .answerAgain = [](const Q&, R& r) { firstFile(r, false); }, .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
-    FetchCase{.name = "ARangeIgnored", .answer = [](R& r) { firstFile(r, true); }, .outcome = O::Received, .status = 200,
-              .file = 0, .answerAgain = [](const Q&, R& r) { firstFile(r, false, true); }, .retries = 3, .asked = 2,
+    FetchCase{.name = "ResumedAfterACut", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::Received, .status = 206,
+              .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
+    FetchCase{.name = "ARangeIgnored", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::Received, .status = 200,
+              .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false, true); }, .retries = 3, .asked = 2,
               .rangeAsked = true, .toldRetries = 1},
-    FetchCase{.name = "ChangedBetweenTries", .answer = [](R& r) { firstFile(r, true); }, .outcome = O::Received, .status = 200,
-              .file = 0, .answerAgain = [](const Q& q, R& r) { firstFile(r, false, q.get_header_value("If-Range") != "\"b\"", "\"b\""); },
+    FetchCase{.name = "ChangedBetweenTries", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::Received, .status = 200,
+              .file = 1, .answerAgain = [](const Q& q, R& r) { secondFile(r, false, q.get_header_value("If-Range") != "\"b\"", "\"b\""); },
               .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
     FetchCase{.name = "BusyOnce", .answer = [](R& r) { r.status = 503, r.set_header("Retry-After", "0"); }, .outcome = O::Received,
-              .status = 200, .file = 0, .answerAgain = [](const Q&, R& r) { firstFile(r, false); }, .retries = 3, .asked = 2},
-    FetchCase{.name = "RetriesSpent", .answer = [](R& r) { firstFile(r, true); }, .outcome = O::TransportError, .status = 206,
+              .status = 200, .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 2},
+    FetchCase{.name = "RetriesSpent", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::TransportError, .status = 206,
               .retries = 3, .asked = 4, .toldRetries = 3},
     FetchCase{.name = "ThroughTheEnvironmentsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "environment"},
     FetchCase{.name = "ThroughTheDesktopsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "GNOME"},
@@ -302,7 +302,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     EXPECT_EQ(told.retries, fetch.toldRetries);
     EXPECT_TRUE(!fetch.rangeAsked ||
                 (ranges.size() > 1 &&
-                 ranges[1] == "bytes=" + std::to_string(collection().bytes(0).size() / 2) + "-"))
+                 ranges[1] == "bytes=" + std::to_string(collection().bytes(1).size() / 2) + "-"))
         << ::testing::PrintToString(ranges);
     if (fetch.proxy || fetch.cancel) {
         return;  // the next request would go through the proxy too; a cancel ends the transfer

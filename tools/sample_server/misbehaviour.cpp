@@ -7,6 +7,8 @@
 #include <ctime>
 #include <thread>
 
+#include "sample_server.h"
+
 namespace zavoket::sample {
 namespace {
 
@@ -81,7 +83,10 @@ const char* misbehaviourName(Misbehaviour misbehaviour) {
                                                            "endless 404 or 302",
                                                            "304",
                                                            "changed on the server",
-                                                           "silence"};
+                                                           "silence",
+                                                           "half, then reset",
+                                                           "an unasked 408 after it",
+                                                           "the same answer twice"};
     return kNames[static_cast<std::size_t>(misbehaviour)];
 }
 
@@ -137,6 +142,27 @@ void answerAs(Misbehaviour misbehaviour, const Collection& collection, std::size
         case M::Changed:
             response.set_header("Last-Modified", httpDate(std::time(nullptr) + 3600));
             return response.set_content(body, picture ? "image/jpeg" : "video/mpeg");
+        case M::HalfThenReset:
+            response.set_header("Last-Modified", kServedModifiedText);
+            return sendInParts(response, body, body.size(), body.size() / 2, 0ms, body.size());
+        case M::Extra:
+        case M::ExtraSame: {
+            // Written past the body's length, a moment later: the client finds it on the
+            // connection as the answer to whatever it asked next there.
+            const std::string type = picture ? "image/jpeg" : "video/mpeg";
+            const std::string extra =
+                misbehaviour == M::Extra
+                    ? "HTTP/1.1 408 Request Timeout\r\nContent-Type: text/plain\r\n"
+                      "Content-Length: 7\r\n\r\ntimeout"
+                    : "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body;
+            return response.set_content_provider(
+                body.size(), type, [=](std::size_t, std::size_t, httplib::DataSink& sink) {
+                    const bool sent = sink.write(body.data(), body.size());
+                    std::this_thread::sleep_for(50ms);
+                    return sent && sink.write(extra.data(), extra.size());
+                });
+        }
         case M::EndlessError:
             response.status = index % 2 == 0 ? 404 : 302;
             response.set_header("Location", "/file" + request.path);

@@ -32,8 +32,11 @@ enum class Misbehaviour {
     NotModified,   // a 304, whether the request asked for a newer file or not
     Changed,       // the file, changed on the server later than any copy was made
     Silence,       // half the file, then nothing for 1.2 s: longer than a short idle limit
+    HalfThenReset,  // half the file, with its time to go on from, then the connection drops
+    Extra,          // the file, then an unasked 408 on the same connection
+    ExtraSame,      // the file, then the same answer again, unasked
 };
-inline constexpr std::size_t kMisbehaviourCount = 20;
+inline constexpr std::size_t kMisbehaviourCount = 23;
 
 [[nodiscard]] const char* misbehaviourName(Misbehaviour misbehaviour);
 
