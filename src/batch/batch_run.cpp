@@ -75,6 +75,9 @@ void BatchRun::advance() {
         for (ConnectionState state : std::exchange(current.held, {})) {
             show(state);
         }
+        if (current.waiting) {
+            view_->fileRetrying(current.pause, current.attempt);
+        }
         if (!current.result || !dealWithCurrent()) {
             return;  // its end, or the pipeline's, moves the batch on
         }
@@ -111,6 +114,8 @@ void BatchRun::requestRetrying(RequestId id, std::chrono::milliseconds delay, in
         return;
     }
     asked->waiting = true;
+    asked->pause = delay;
+    asked->attempt = attempt;
     if (asked == &asked_.front() && !draining_) {
         view_->fileRetrying(delay, attempt);
         if (stopAsked_) {

@@ -59,6 +59,8 @@ class BatchRun final : private TransferEvents {
         std::optional<FetchResult> result;
         bool dropped = false;
         bool waiting = false;  // to be tried again
+        std::chrono::milliseconds pause{0};
+        int attempt = 0;
     };
 
     void requestState(RequestId id, ConnectionState state) override;

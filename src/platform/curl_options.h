@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace zavoket {
 
@@ -15,6 +16,9 @@ struct CurlTransferOptions {
     // pause and then after twice the pause before, unless the server says how long.
     int retries = 3;
     std::chrono::milliseconds firstPause{1000};
+    // The authority that signs the server's certificate, where it is a site's own: a file of
+    // certificates trusted instead of the system's. Empty: the system's.
+    std::string authority = {};
 };
 
 }  // namespace zavoket

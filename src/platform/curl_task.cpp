@@ -149,10 +149,8 @@ FetchOutcome CurlTask::failed(CURLcode code, FetchResult& r) {
         r.detail = "the body could not be kept";
         return FetchOutcome::SinkFailed;
     }
-    const char* next = nullptr;
-    curl_easy_getinfo(easy_.get(), CURLINFO_REDIRECT_URL, &next);
-    r.insecureRedirect = code == CURLE_UNSUPPORTED_PROTOCOL && https_ && next != nullptr &&
-                         std::string_view(next).starts_with("http:");
+    r.insecureRedirect =
+        code == CURLE_UNSUPPORTED_PROTOCOL && https_ && location_.starts_with("http:");
     if (stop_ == Stop::TooLarge || isRefusal(code)) {
         return FetchOutcome::Refused;
     }

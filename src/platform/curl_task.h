@@ -141,6 +141,7 @@ class CurlTask {
     std::string etag_;          // of the answer coming in
     std::string lastModified_;  // of the answer coming in
     std::string contentRange_;  // of the answer coming in
+    std::string location_;      // where the last redirect sent the request
     std::string validator_;
     std::uint64_t bodyBytes_ = 0;
     std::uint64_t resumeFrom_ = 0;  // the attempt under way asks for the rest from here

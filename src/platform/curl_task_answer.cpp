@@ -58,6 +58,8 @@ size_t CurlTask::onHeader(char* data, size_t size, size_t count, void* self) {
         task->etag_ = headerValue(line);
     } else if (headerIs(line, "last-modified")) {
         task->lastModified_ = headerValue(line);
+    } else if (headerIs(line, "location")) {
+        task->location_ = headerValue(line);
     } else if (headerIs(line, "content-range")) {
         task->contentRange_ = headerValue(line);
     } else if ((line == "\r\n" || line == "\n") && !task->endOfHeaders()) {

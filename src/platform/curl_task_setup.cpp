@@ -23,6 +23,9 @@ void CurlTask::configure() {
     // Over HTTP/2, which only https brings here, a request waits for the connection there is,
     // to go as a stream of it.
     curl_easy_setopt(e, CURLOPT_PIPEWAIT, https_ ? 1L : 0L);
+    if (!context_.options.authority.empty()) {
+        curl_easy_setopt(e, CURLOPT_CAINFO, context_.options.authority.c_str());
+    }
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(context_.options.connectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);

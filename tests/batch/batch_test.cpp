@@ -78,6 +78,7 @@ struct StopCase {
     const char* name;
     std::size_t at;           // the file in transfer when the stop button is clicked
     bool slowNaming = false;  // that file takes a while to get its name
+    bool pausing = false;     // its link breaks: the stop comes in the pause before another try
 };
 
 class StopTest : public BatchRunTest, public ::testing::WithParamInterface<StopCase> {};
@@ -86,18 +87,32 @@ INSTANTIATE_TEST_SUITE_P(
     During, StopTest,
     ::testing::Values(StopCase{.name = "TheFifthFile", .at = 4},
                       StopCase{.name = "AFileSlowToBeNamed", .at = 5, .slowNaming = true},
-                      StopCase{.name = "TheLastFile", .at = 193}),
+                      StopCase{.name = "TheLastFile", .at = 193},
+                      StopCase{.name = "APauseBeforeAnotherTry", .at = 6, .pausing = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(StopTest, StopsRightAfterThatFileOnceItHasItsName) {
     const std::size_t at = GetParam().at;
+    const bool pausing = GetParam().pausing;
     store.slowName = GetParam().slowNaming ? run.app.catalogue().localName(at) : "-";
-    during(at, [this] {
-        EXPECT_TRUE(view.moving) << "the disk does not move";
-        batch.start();  // ignored during a run
-        batch.stop();
-    });
-    view.onEnding = [&] { EXPECT_TRUE(holdsServedBytes(at)) << "the ending came before the name"; };
+    const std::string path = "/" + collection.urlPath(at);
+    if (pausing) {
+        server.setFault([&](const auto& request, auto& response) {
+            return request.path == path && (sample::answerAs(sample::Misbehaviour::HalfThenReset,
+                                                             collection, at, request, response),
+                                            true);
+        });
+        view.onRetry = [this] { batch.stop(); };
+    } else {
+        during(at, [this] {
+            EXPECT_TRUE(view.moving) << "the disk does not move";
+            batch.start();  // ignored during a run
+            batch.stop();
+        });
+    }
+    view.onEnding = [&] {
+        EXPECT_EQ(holdsServedBytes(at), !pausing) << "the ending came before the name";
+    };
     const std::clock_t before = std::clock();  // the process's processor time
     ASSERT_TRUE(run.runToEnd());
     // Waiting for a file's name sleeps: a spinning wait would burn the 300 ms it takes.
@@ -106,7 +121,8 @@ TEST_P(StopTest, StopsRightAfterThatFileOnceItHasItsName) {
     EXPECT_EQ(view.ending->stopped, at != 193);
     EXPECT_TRUE(view.stopNoted && !view.moving && view.endings == 1);
     EXPECT_EQ(view.number, at + 1);
-    EXPECT_EQ(listFolder(folder.path()).size(), at + 1);
+    EXPECT_EQ(listFolder(folder.path()).size(), at + !pausing);
+    EXPECT_TRUE(!pausing || std::ranges::count(server.paths(), path) == 1) << "a pause waited out";
     // Those behind may have been asked for; nothing of them is left.
     EXPECT_TRUE(server.paths().size() >= at + 1 &&
                 server.paths().size() <= at + 1 + BatchRun::kAhead);

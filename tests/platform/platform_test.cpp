@@ -104,6 +104,7 @@ struct FetchCase {
     int asked = 0;            // requests for /x the server gets; 0: not looked at
     bool rangeAsked = false;  // the second asks for the rest of the body the first cut short
     int toldRetries = 0;      // pauses the owner heard of
+    bool https = false;       // /x by a server of its own over https, which sends it on to http
 };
 
 const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
@@ -204,6 +205,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               .status = 200, .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 2},
     FetchCase{.name = "RetriesSpent", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::TransportError, .status = 206,
               .retries = 3, .asked = 4, .toldRetries = 3},
+    FetchCase{.name = "FromHttpsOnToHttp", .outcome = O::Refused, .status = 302, .file = -2, .https = true},
     FetchCase{.name = "ThroughTheEnvironmentsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "environment"},
     FetchCase{.name = "ThroughTheDesktopsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "GNOME"},
     FetchCase{.name = "AProxyAsksForAPassword", .answer = [](R& r) { r.status = 407; }, .outcome = O::HttpError, .status = 407,
@@ -231,6 +233,29 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
         GTEST_SKIP() << "libproxy's GNOME settings plugin is missing (libproxy1-plugin-gsettings)";
     }
     const ProxySettings proxy(fetch.proxy ? fetch.proxy : "", server.port());
+    // A certificate of its own, which the transfer is told to trust.
+    test::TempFolder keys;
+    const std::string cert = (keys.path() / "cert.pem").string();
+    const std::string key = (keys.path() / "key.pem").string();
+    std::optional<httplib::SSLServer> secure;
+    std::jthread serving;
+    const std::shared_ptr<void> stopper(nullptr, [&](void*) { secure ? secure->stop() : void(); });
+    int securePort = 0;
+    if (fetch.https) {
+        (void)test::printed(
+            "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+            "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+            key + " -out " + cert + " 2>/dev/null");
+        secure.emplace(cert.c_str(), key.c_str());
+        secure->Get("/x", [&](const auto&, auto& r) {
+            r.set_redirect(server.baseUrl() + "1101/1101-A.jpg");
+        });
+        ASSERT_GT(securePort = secure->bind_to_any_port("127.0.0.1"), 0);
+        serving = std::jthread([&] { secure->listen_after_bind(); });
+        for (int i = 0; i < 200 && !secure->is_running(); ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+    }
     harness::TaskQueue queue;
     Told told;
     CurlTransfer transfer(queue.poster(),
@@ -238,13 +263,15 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
                            .idleTimeout = 1s,
                            .maxBodyBytes = fetch.maxBody > 0 ? fetch.maxBody : 1 << 30,
                            .retries = fetch.retries,
-                           .firstPause = 10ms});
+                           .firstPause = 10ms,
+                           .authority = fetch.https ? cert : ""});
     const auto ended = [&](RequestId id) {
         return queue.runUntil([&] { return told.ended.contains(id); }, 10s);
     };
     // Where nothing listens: only a proxy reaches it.
     const std::string url =
-        fetch.proxy    ? "http://127.0.0.2:9/x"
+        fetch.https    ? "https://127.0.0.1:" + std::to_string(securePort) + "/x"
+        : fetch.proxy  ? "http://127.0.0.2:9/x"
         : fetch.answer ? server.baseUrl() + "x"
         : fetch.byName ? "http://localhost:" + std::to_string(server.port()) + "/1101/1101-A.jpg"
                        : server.baseUrl() + "1101\\1101-A.jpg";
@@ -290,6 +317,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     }
     EXPECT_TRUE(fetch.file != -2 || sink.bytes.empty());
     EXPECT_EQ(result.proxyRefused, fetch.proxy && (fetch.status == 403 || fetch.status == 407));
+    EXPECT_EQ(result.insecureRedirect, fetch.https);
     const bool timed =
         fetch.outcome == FetchOutcome::Received && (!fetch.answer || fetch.file >= 0);
     EXPECT_EQ(sink.modified, timed ? std::optional(sample::kServedModified) : std::nullopt)
@@ -304,7 +332,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
                 (ranges.size() > 1 &&
                  ranges[1] == "bytes=" + std::to_string(collection().bytes(1).size() / 2) + "-"))
         << ::testing::PrintToString(ranges);
-    if (fetch.proxy || fetch.cancel) {
+    if (fetch.proxy || fetch.cancel || fetch.https) {
         return;  // the next request would go through the proxy too; a cancel ends the transfer
     }
     EXPECT_LT(endlessBytesSent, std::size_t{16} << 20) << "an endless answer was read on";

@@ -20,7 +20,9 @@ class RecordingView final : public BatchView {
     void batchStarted() override;
     void fileStarted(std::size_t index, std::size_t n) override { current = index, number = n; }
     void connectionChanged(ConnectionState s) override { state = s; }
-    void fileRetrying(std::chrono::milliseconds, int attempt) override { retries += attempt > 0; }
+    void fileRetrying(std::chrono::milliseconds, int) override {
+        ++retries, onRetry ? onRetry() : void();
+    }
     void stopAsked() override { stopNoted = true; }
     void fileSaved(std::size_t) override { ++saved; }
     void fileKept(std::size_t) override { ++kept; }
@@ -41,6 +43,7 @@ class RecordingView final : public BatchView {
     std::optional<BatchEnding> ending;
     int endings = 0;  // of the batch under way, or of the last: one
     std::function<void()> onEnding;
+    std::function<void()> onRetry;
 };
 
 // The owner's thread of a test or a benchmark: tasks posted from any thread run when it drains
