@@ -133,6 +133,8 @@ TEST_F(BatchRunTest, AStopAskedForWhileIdleIsForgottenAtTheNextStart) {
     ASSERT_TRUE(run.runToEnd());
     EXPECT_FALSE(view.ending->stopped);
     EXPECT_EQ(view.number, 194u);
+    // Every file in transfer shows its states, also one whose request ended while behind.
+    EXPECT_EQ(view.completions, 194);
 }
 
 // What the folder went through before the batch: nothing more than the fixture's, a whole first

@@ -205,6 +205,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               .status = 200, .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 2},
     FetchCase{.name = "RetriesSpent", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::TransportError, .status = 206,
               .retries = 3, .asked = 4, .toldRetries = 3},
+    FetchCase{.name = "ABrokenEncoding", .answer = [](R& r) { r.set_header("Content-Encoding", "gzip"), plain(r); },
+              .outcome = O::Refused, .status = 200},
     FetchCase{.name = "FromHttpsOnToHttp", .outcome = O::Refused, .status = 302, .file = -2, .https = true},
     FetchCase{.name = "ThroughTheEnvironmentsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "environment"},
     FetchCase{.name = "ThroughTheDesktopsProxy", .answer = plain, .outcome = O::Received, .status = 200, .proxy = "GNOME"},

@@ -79,8 +79,8 @@ class MainFormTest : public ::testing::Test {
     // Starts a batch and lets the window handle its events until the batch has ended.
     void runBatch() {
         click("StartButton");
-        EXPECT_TRUE(QTest::qWaitFor(
-            [this] { return !child("MovingDisk")->isVisibleTo(form.get()); }, 60000));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !child<QTimer>("AnimationClock")->isActive(); },
+                                    60000));
     }
     // Runs action on the window's thread while the server holds the response for entry index,
     // before it or, midBody, once half the body has had a moment to reach the file.

@@ -19,7 +19,10 @@ class RecordingView final : public BatchView {
 
     void batchStarted() override;
     void fileStarted(std::size_t index, std::size_t n) override { current = index, number = n; }
-    void connectionChanged(ConnectionState s) override { state = s; }
+    void connectionChanged(ConnectionState s) override {
+        state = s;
+        completions += s == ConnectionState::Completed;
+    }
     void fileRetrying(std::chrono::milliseconds, int) override {
         ++retries, onRetry ? onRetry() : void();
     }
@@ -36,8 +39,9 @@ class RecordingView final : public BatchView {
     std::size_t number = 0;  // of the file in transfer: "N/194"
     std::optional<ConnectionState> state;
     bool stopNoted = false;
-    int retries = 0;  // of files in transfer, in all batches
-    int saved = 0;    // these three of the batch under way, or of the last
+    int retries = 0;      // of files in transfer, in all batches
+    int completions = 0;  // requests shown completed, in all batches
+    int saved = 0;        // these three of the batch under way, or of the last
     int kept = 0;
     std::vector<FailureCause> causes;  // of each file that failed, in the order they failed
     std::optional<BatchEnding> ending;
