@@ -118,6 +118,7 @@ void MainForm::setMoving(bool moving) {
 
 void MainForm::batchStarted() {
     setMoving(true);
+    causes_.clear();
     desktop_.batchStarted();
 }
 
@@ -149,6 +150,7 @@ void MainForm::fileKept(std::size_t) {
 }
 
 void MainForm::fileFailed(std::size_t, FailureCause cause) {
+    causes_.insert(cause);
     if (cause == FailureCause::ProxyRefused) {
         c_.status->setMessage(proxyRefusedSentence());
     } else if (cause == FailureCause::InsecureRedirect) {
@@ -168,7 +170,9 @@ void MainForm::batchEnded(const BatchEnding& ending) {
         for (std::size_t index : ending.failed) {
             names.append(QString::fromStdString(app_.catalogue().localName(index)));
         }
-        c_.status->setMessage(failedFilesSentence(names));
+        // Where every file failed for one cause the program knows, the cause comes first.
+        const QString cause = causes_.size() == 1 ? causeSentence(*causes_.begin()) : QString();
+        c_.status->setMessage((cause.isEmpty() ? "" : cause + " ") + failedFilesSentence(names));
     }
     // A screen reader hears the ending at once, wherever the user is.
     const QString said = c_.activity->text() + "。" + c_.status->message();

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <set>
+
 #include "app/application.h"
 #include "window/animation.h"
 #include "window/controls.h"
@@ -58,6 +60,7 @@ class MainForm final : public QWidget, private BatchView, private AnimationContr
     bool closing_ = false;
     bool watchedForFrame_ = false;
     WindowControls c_;
+    std::set<FailureCause> causes_;  // of the files that failed in the batch under way
     DesktopReport desktop_;
 };
 

@@ -67,6 +67,20 @@ QString failedFilesSentence(const QStringList& names) {
     return text;
 }
 
+QString causeSentence(FailureCause cause) {
+    switch (cause) {
+        case FailureCause::ProxyRefused:
+            return proxyRefusedSentence();
+        case FailureCause::InsecureRedirect:
+            return insecureRedirectSentence();
+        case FailureCause::NotSaved:
+            return "保存先のフォルダにファイルを保存できませんでした。";
+        case FailureCause::Answer:
+            break;
+    }
+    return {};
+}
+
 QString insecureRedirectSentence() {
     return "暗号化されていない接続 (http) への転送を拒否しました。";
 }

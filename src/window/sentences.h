@@ -21,6 +21,8 @@ inline constexpr const char* kActivityStopped = "中止しました";
 [[nodiscard]] QString endingActivity(bool stopped, std::size_t failures);
 // The status bar's list of the files a batch could not save: the first five, and how many more.
 [[nodiscard]] QString failedFilesSentence(const QStringList& names);
+// The one cause the files of a batch failed for, where the program knows it; empty where not.
+[[nodiscard]] QString causeSentence(FailureCause cause);
 // A proxy on the way refused a file or asked for a password.
 [[nodiscard]] QString proxyRefusedSentence();
 // A file asked for over https was sent on to plain http, which is refused.

@@ -254,8 +254,9 @@ TEST_F(MainFormTest, TheButtonsRunAndStopTheBatchWhileTheDiskMoves) {
     EXPECT_EQ(progress(), std::make_pair(194, 194));
     EXPECT_EQ(text("Activity"), "終了しました（失敗 1 件）");
     // A screen reader has the files that failed.
-    const QString failed =
-        QString::fromStdString("保存できなかったファイル: " + collection.name(100));
+    const QString failed = QString::fromStdString(
+        "保存先のフォルダにファイルを保存できませんでした。 保存できなかったファイル: " +
+        collection.name(100));
     EXPECT_EQ(child<StatusLine>("StatusLine")->message(), failed);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -315,8 +316,9 @@ TEST_F(MainFormTest, TheDesktopSeesTheBatchGoAndHearsOfItsEndingFromElsewhere) {
         climb.push_back({{"progress-visible", false}, {"urgent", !active}});
         EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.updates == climb; }, 5000));
         const std::string note =
-            "Zavoket|終了しました（失敗 1 件）|保存できなかったファイル: " + collection.name(100) +
-            "|org.zavoket.zavoket";
+            "Zavoket|終了しました（失敗 1 件）|保存先のフォルダにファイルを保存できませんでした。 "
+            "保存できなかったファイル: " +
+            collection.name(100) + "|org.zavoket.zavoket";
         EXPECT_EQ(std::exchange(desktop.notes, {}).join('\n').toStdString(), active ? "" : note);
         // Back at the window, it no longer asks for attention.
         form->activateWindow();
