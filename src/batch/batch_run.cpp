@@ -64,7 +64,7 @@ void BatchRun::advance() {
         if (nextIndex_ == Catalogue::kSize && asked_.empty()) {
             return endWhenQuiet();
         }
-        if (stopAsked_ && nextIndex_ > 0) {
+        if (stopAsked_) {
             return endWhenQuiet();
         }
         while (nextIndex_ < Catalogue::kSize && asked_.size() < 1 + kAhead) {

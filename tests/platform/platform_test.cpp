@@ -105,6 +105,7 @@ struct FetchCase {
     bool rangeAsked = false;  // the second asks for the rest of the body the first cut short
     int toldRetries = 0;      // pauses the owner heard of
     bool https = false;       // /x by a server of its own over https, which sends it on to http
+    bool nowhere = false;     // where nothing listens
 };
 
 const States kNewConnection = {1, 2, 3, 4, 5, 6, 7, 8, 12};
@@ -203,6 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
     FetchCase{.name = "BusyOnce", .answer = [](R& r) { r.status = 503, r.set_header("Retry-After", "0"); }, .outcome = O::Received,
               .status = 200, .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 2},
+    FetchCase{.name = "NothingListensThere", .outcome = O::TransportError, .retries = 2, .toldRetries = 2, .nowhere = true},
     FetchCase{.name = "RetriesSpent", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::TransportError, .status = 206,
               .retries = 3, .asked = 4, .toldRetries = 3},
     FetchCase{.name = "ABrokenEncoding", .answer = [](R& r) { r.set_header("Content-Encoding", "gzip"), plain(r); },
@@ -272,9 +274,9 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     };
     // Where nothing listens: only a proxy reaches it.
     const std::string url =
-        fetch.https    ? "https://127.0.0.1:" + std::to_string(securePort) + "/x"
-        : fetch.proxy  ? "http://127.0.0.2:9/x"
-        : fetch.answer ? server.baseUrl() + "x"
+        fetch.https                    ? "https://127.0.0.1:" + std::to_string(securePort) + "/x"
+        : fetch.proxy || fetch.nowhere ? "http://127.0.0.2:9/x"
+        : fetch.answer                 ? server.baseUrl() + "x"
         : fetch.byName ? "http://localhost:" + std::to_string(server.port()) + "/1101/1101-A.jpg"
                        : server.baseUrl() + "1101\\1101-A.jpg";
     const std::string nextUrl = server.baseUrl() + "1101/1101-A.jpg";
@@ -334,7 +336,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
                 (ranges.size() > 1 &&
                  ranges[1] == "bytes=" + std::to_string(collection().bytes(1).size() / 2) + "-"))
         << ::testing::PrintToString(ranges);
-    if (fetch.proxy || fetch.cancel || fetch.https) {
+    if (fetch.proxy || fetch.cancel || fetch.https || fetch.nowhere) {
         return;  // the next request would go through the proxy too; a cancel ends the transfer
     }
     EXPECT_LT(endlessBytesSent, std::size_t{16} << 20) << "an endless answer was read on";
