@@ -68,8 +68,8 @@ class BatchRunTest : public ::testing::Test {
     harness::LocalBatch run{
         server.baseUrl(),
         folder.str(),
-        {.transfer = {.connectTimeout = 2s, .idleTimeout = 1s, .firstPause = 50ms},
-                             .store = &store}};
+        {.transfer = {.connectTimeout = 5s, .idleTimeout = 5s, .firstPause = 50ms},
+         .store = &store}};
     harness::RecordingView& view = run.view;
     BatchRun& batch = run.batch;
 };
