@@ -109,7 +109,7 @@ bool CurlTask::endOfHeaders() {
     curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
-    bodyWanted_ = status == 200;
+    bodyWanted_ = status == 200 && !heading_;
     redirecting_ = status / 100 == 3;
     received_ = 0;
     const auto declared = length > 0 ? static_cast<std::uint64_t>(length) : 0;
@@ -117,6 +117,8 @@ bool CurlTask::endOfHeaders() {
         stop_ = Stop::TooLarge;
     } else if (!bodyWanted_ && declared > kMaxOtherBodyBytes) {
         stop_ = Stop::OtherTooLarge;
+    } else if (bodyWanted_ && !sink_.hasRoomFor(declared)) {
+        stop_ = Stop::NoRoom;  // ends here, before any of the body is taken
     } else if (bodyWanted_ && !sink_.restart(type != nullptr ? type : "")) {
         stop_ = Stop::SinkFailed;
     }
@@ -125,18 +127,17 @@ bool CurlTask::endOfHeaders() {
 
 void CurlTask::begin() {
     CURL* easy = easy_.get();
-    const BodyPlan plan = sink_.plan();
-    if (!plan.possible) {
+    plan_ = sink_.plan();
+    if (!plan_.possible) {
         result_.outcome = FetchOutcome::SinkFailed;
         result_.detail = "the destination cannot take the file: nothing was asked";
         done_ = true;
         return;
     }
-    conditional_ = plan.modifiedSince.has_value();
-    curl_easy_setopt(easy, CURLOPT_TIMECONDITION,
-                     conditional_ ? CURL_TIMECOND_IFMODSINCE : CURL_TIMECOND_NONE);
-    curl_easy_setopt(easy, CURLOPT_TIMEVALUE_LARGE,
-                     static_cast<curl_off_t>(plan.modifiedSince.value_or(0)));
+    // Where a copy stands, its length and time are held against the server's from a HEAD: a
+    // copy that is the file costs no body, and its connection stays for the next file.
+    heading_ = plan_.modifiedSince.has_value();
+    curl_easy_setopt(easy, CURLOPT_NOBODY, heading_ ? 1L : 0L);
     const std::string proxy = context_.proxyFor(url_);
     proxied_ = !proxy.empty();
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());  // "": none, whatever the environment
@@ -148,6 +149,12 @@ void CurlTask::begin() {
 }
 
 void CurlTask::finish(CURLcode code) {
+    if (heading_ && code == CURLE_OK && !context_.cancelled.load()) {
+        if (bodyAfterHead()) {
+            return;
+        }
+        code = added_ ? code : CURLE_FAILED_INIT;  // the body could not be asked for
+    }
     result_ = outcome(code);
     done_ = true;
 }
@@ -163,6 +170,7 @@ FetchResult CurlTask::outcome(CURLcode code) {
     // server's, whether it came to the request itself or to the tunnel for it.
     const auto refusal = [](long status) { return status == 403 || status == 407; };
     r.proxyRefused = proxied_ && (refusal(proxyStatus) || refusal(r.httpStatus));
+    r.noRoom = stop_ == Stop::NoRoom;
     if (context_.cancelled.load()) {
         r.outcome = FetchOutcome::Cancelled;
     } else if (code == CURLE_OK) {
@@ -177,20 +185,15 @@ FetchResult CurlTask::outcome(CURLcode code) {
 // The answer came whole: the sink is told the body is whole, and keeps it or says why it
 // cannot.
 FetchOutcome CurlTask::completed(long status) {
-    long unmet = 0;
-    curl_off_t modified = -1;
-    curl_easy_getinfo(easy_.get(), CURLINFO_CONDITION_UNMET, &unmet);
-    curl_easy_getinfo(easy_.get(), CURLINFO_FILETIME_T, &modified);
-    // A 304 keeps the copy only where the request named one; libcurl also drops the body of a
-    // 200 that is not newer than the copy, as for a server that cannot answer 304.
-    const bool keep = conditional_ && (status == 304 || unmet != 0);
-    if (status == 200 && !keep && modified >= 0) {
-        sink_.setModified(modified);
+    const auto modified = servedModified();
+    if (status == 200 && !copyStands_ && stop_ == Stop::None && modified) {
+        sink_.setModified(*modified);
     }
-    const FetchOutcome outcome = keep               ? FetchOutcome::NotModified
-                                 : status != 200    ? FetchOutcome::HttpError
-                                 : sink_.complete() ? FetchOutcome::Received
-                                                    : FetchOutcome::SinkFailed;
+    const FetchOutcome outcome = copyStands_             ? FetchOutcome::NotModified
+                                 : stop_ == Stop::NoRoom ? FetchOutcome::SinkFailed
+                                 : status != 200         ? FetchOutcome::HttpError
+                                 : sink_.complete()      ? FetchOutcome::Received
+                                                         : FetchOutcome::SinkFailed;
     post(State::ResponseReceived);
     flushHeldClose();
     post(State::Completed);
@@ -202,7 +205,7 @@ FetchOutcome CurlTask::failed(CURLcode code, FetchResult& r) {
         r.detail = "the answer is larger than any error page needs";
         return FetchOutcome::HttpError;
     }
-    if (stop_ == Stop::SinkFailed) {
+    if (stop_ == Stop::SinkFailed || stop_ == Stop::NoRoom) {
         r.detail = "the body could not be kept";
         return FetchOutcome::SinkFailed;
     }

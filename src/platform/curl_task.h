@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,13 +72,15 @@ class CurlTask {
     [[nodiscard]] RequestId id() const { return id_; }
 
   private:
-    enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed };
+    enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed, NoRoom };
 
     void configure();
     FetchResult outcome(CURLcode code);
     FetchOutcome completed(long status);
     FetchOutcome failed(CURLcode code, FetchResult& result);
     bool endOfHeaders();
+    [[nodiscard]] bool bodyAfterHead();
+    [[nodiscard]] std::optional<std::int64_t> servedModified();
     void post(ConnectionState state);
     void flushHeldClose();
 
@@ -107,7 +110,9 @@ class CurlTask {
     Stop stop_ = Stop::None;
     std::uint64_t received_ = 0;
     std::vector<ConnectionState> heldClose_;  // close states seen while the response came in
-    bool conditional_ = false;                // the request asks only for a newer body
+    bool heading_ = false;     // a copy stands: the server is asked what it holds first (HEAD)
+    bool copyStands_ = false;  // its answer says the copy stands
+    BodyPlan plan_;
     bool proxied_ = false;
     char errorText_[CURL_ERROR_SIZE] = {};
     FetchResult result_;
