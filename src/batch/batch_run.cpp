@@ -141,6 +141,7 @@ bool BatchRun::dealWithCurrent() {
     } else {
         failed_.push_back(current.index);
         view_->fileFailed(current.index, result.proxyRefused ? FailureCause::ProxyRefused
+                                         : result.noRoom     ? FailureCause::DiskFull
                                          : result.outcome == FetchOutcome::SinkFailed
                                              ? FailureCause::NotSaved
                                              : FailureCause::Answer);

@@ -13,6 +13,7 @@ enum class FailureCause {
     Answer,        // the server's answer was not the file, or the connection failed
     ProxyRefused,  // a proxy on the way refused it or asked for a password
     NotSaved,      // the destination could not take it, or could not give it its name
+    DiskFull,      // longer than the folder's free space: its body was not taken
 };
 
 struct BatchEnding {

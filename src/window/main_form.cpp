@@ -147,6 +147,8 @@ void MainForm::fileKept(std::size_t) {
 void MainForm::fileFailed(std::size_t, FailureCause cause) {
     if (cause == FailureCause::ProxyRefused) {
         c_.status->setMessage(proxyRefusedSentence());
+    } else if (cause == FailureCause::DiskFull) {
+        c_.status->setMessage(diskFullSentence());
     } else if (cause == FailureCause::NotSaved) {
         c_.files->refresh();  // a name it could not take may have changed what the folder holds
     }

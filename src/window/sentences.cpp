@@ -71,4 +71,8 @@ QString proxyRefusedSentence() {
     return "プロキシ サーバーが要求を拒否しました。プロキシの設定を確かめてください。";
 }
 
+QString diskFullSentence() {
+    return "保存先の空き容量が足りません。";
+}
+
 }  // namespace zavoket

@@ -21,5 +21,7 @@ inline constexpr const char* kActivityStopped = "中止しました";
 [[nodiscard]] QString failedFilesSentence(const QStringList& names);
 // A proxy on the way refused a file or asked for a password.
 [[nodiscard]] QString proxyRefusedSentence();
+// A file is longer than the folder's free space.
+[[nodiscard]] QString diskFullSentence();
 
 }  // namespace zavoket

@@ -245,6 +245,8 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     }
     server.setFault(fault);
     ASSERT_TRUE(run.runToEnd());
+    EXPECT_EQ(std::ranges::count(view.causes, FailureCause::DiskFull) > 0,
+              answer.before == Before::SmallDisk);
 
     EXPECT_EQ(view.number, answer.reached);
     EXPECT_EQ(view.ending->stopped, answer.stopped);
