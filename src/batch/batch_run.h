@@ -58,13 +58,15 @@ class BatchRun final : private TransferEvents {
         std::vector<ConnectionState> held;  // its states, until it is the file in transfer
         std::optional<FetchResult> result;
         bool dropped = false;
+        std::string folder;  // the one it was judged against
     };
 
     void requestState(RequestId id, ConnectionState state) override;
     void requestEnded(RequestId id, FetchResult result) override;
     void filesDealt();
 
-    void ask(std::size_t index);
+    // again: in the place of the file in transfer, for the folder open now.
+    void ask(std::size_t index, bool again = false);
     void advance();
     void show(ConnectionState state);
     [[nodiscard]] bool dealWithCurrent();

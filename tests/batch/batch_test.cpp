@@ -130,7 +130,8 @@ struct AnswerCase {
     const char* firstFailed = "";         // their names, the first five
     std::size_t saved = 194;  // entries in the folder afterwards; 0: some files, not all
     Before before = Before::Nothing;
-    bool fat = false;  // the folder is a FAT32 stick, which keeps times to 2 s
+    bool fat = false;        // the folder is a FAT32 stick, which keeps times to 2 s
+    std::size_t opened = 0;  // another folder is opened while this file is in transfer
 };
 
 class AnswerTest : public BatchRunTest, public ::testing::WithParamInterface<AnswerCase> {};
@@ -181,6 +182,8 @@ INSTANTIATE_TEST_SUITE_P(Server, AnswerTest, ::testing::Values(
                .fat = true},
     AnswerCase{.name = "CopiesCutShortOnFat32", .answer = M::None, .files = {9, 10, 11, 40, 41}, .failures = 1,
                .firstFailed = "1202-A.jpg", .before = Before::FirstBatch, .fat = true},
+    AnswerCase{.name = "AFolderOpenedMidBatch", .answer = M::None, .failures = 1, .firstFailed = "1202-A.jpg",
+               .before = Before::FirstBatch, .opened = 50},
     AnswerCase{.name = "AReadOnlyFolder", .answer = M::None, .failures = 194,
                .firstFailed = "1101-A.jpg, 1102-1-A.jpg, 1102-2-A.jpg, 1103-1.mpg, 1201-A.jpg", .saved = 3,
                .before = Before::ReadOnly},
@@ -244,7 +247,14 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
         }
     }
     server.setFault(fault);
+    const test::TempFolder other;
+    if (answer.opened > 0) {
+        during(answer.opened, [&] { view.folder = other.str(); });
+    }
     ASSERT_TRUE(run.runToEnd());
+    for (std::size_t i = answer.opened; answer.opened > 0 && i < Catalogue::kSize; ++i) {
+        EXPECT_TRUE(holdsServedBytes(i, other.path())) << "not in the folder opened: " << i;
+    }
     EXPECT_EQ(std::ranges::count(view.causes, FailureCause::DiskFull) > 0,
               answer.before == Before::SmallDisk);
 
@@ -295,7 +305,8 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     // every other copy stands as it was, with the server's time.
     const auto asked = server.paths();  // a body asked for once in the first batch, once again
     for (const auto& [index, copy] : standing) {
-        const bool again = index == 0 || std::ranges::count(answer.files, index) > 0;
+        const bool again = index == 0 || std::ranges::count(answer.files, index) > 0 ||
+                           (answer.opened > 0 && index >= answer.opened);
         EXPECT_TRUE(!copy ||
                     (::stat(fileOf(index).c_str(), &info) == 0 &&
                      std::ranges::count(asked, "/" + collection.urlPath(index)) == 1 + again &&
@@ -307,7 +318,8 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     EXPECT_EQ(store.closedOnBatchThread, 0);
     // Every copy judged the server's file is told as kept: the window re-reads the folder.
     EXPECT_TRUE(answer.before != Before::FirstBatch ||
-                view.kept == 192 - static_cast<int>(answer.files.size()))
+                view.kept == static_cast<int>(answer.opened > 0 ? answer.opened - 2
+                                                                : 192 - answer.files.size()))
         << view.kept;
 }
 
