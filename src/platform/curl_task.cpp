@@ -115,7 +115,7 @@ bool CurlTask::endOfHeaders() {
     const auto declared = length > 0 ? static_cast<std::uint64_t>(length) : 0;
     if (declared > context_.options.maxBodyBytes) {
         stop_ = Stop::TooLarge;
-    } else if (!bodyWanted_ && declared > kMaxOtherBodyBytes) {
+    } else if (!bodyWanted_ && !heading_ && declared > kMaxOtherBodyBytes) {
         stop_ = Stop::OtherTooLarge;
     } else if (bodyWanted_ && !sink_.hasRoomFor(declared)) {
         stop_ = Stop::NoRoom;  // ends here, before any of the body is taken
