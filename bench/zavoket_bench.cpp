@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
     zavoket::ApplicationOptions options;
     options.baseUrl = url;
     options.files.flush = flush;
+    // Qt's quit closes the window, and the program's close would end the process there and
+    // then, before the figures are printed.
+    options.exit = [] {};
     zavoket::Application services(options, zavoket::postInto(app));
     zavoket::MainForm form(services, {});
     form.show();

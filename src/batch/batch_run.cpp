@@ -47,12 +47,15 @@ void BatchRun::end() {
     ended_ = true;
 }
 
-void BatchRun::ask(std::size_t index) {
+void BatchRun::ask(std::size_t index, bool again) {
     const std::string& name = catalogue_.localName(index);
+    const std::string folder = view_->destination();
     // The body goes straight into a file without a name beside its destination, so it never
     // has to sit in memory.
-    Asked& asked = asked_.emplace_back(
-        Asked{index, ++lastId_, store_.prepare(view_->destination(), name), nullptr, {}, {}});
+    Asked fresh{
+        .index = index, .id = ++lastId_, .file = store_.prepare(folder, name), .folder = folder};
+    Asked& asked =
+        again ? asked_.emplace_front(std::move(fresh)) : asked_.emplace_back(std::move(fresh));
     asked.sink = std::make_unique<CatalogueBodyCheck>(*asked.file, name.ends_with(".jpg"));
     transfer_.request(asked.id, baseUrl_ + catalogue_.remotePath(index), *asked.sink, *this);
 }
@@ -160,12 +163,21 @@ bool BatchRun::dealWithCurrent() {
         return true;
     }
     files_.hand(std::move(current.file), {}, current.index);
+    // A copy judged, or a folder found unable to take the file, in a folder the user has left
+    // since says nothing of the one open now: the file is asked for again, for that one.
+    if ((result.outcome == FetchOutcome::NotModified ||
+         result.outcome == FetchOutcome::SinkFailed) &&
+        current.folder != view_->destination()) {
+        ask(current.index, true);
+        return false;
+    }
     if (result.outcome == FetchOutcome::NotModified) {
         view_->fileKept(current.index);
     } else {
         failed_.push_back(current.index);
         view_->fileFailed(current.index, result.proxyRefused       ? FailureCause::ProxyRefused
                                          : result.insecureRedirect ? FailureCause::InsecureRedirect
+                                         : result.noRoom           ? FailureCause::DiskFull
                                          : result.outcome == FetchOutcome::SinkFailed
                                              ? FailureCause::NotSaved
                                              : FailureCause::Answer);

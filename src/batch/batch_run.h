@@ -54,13 +54,14 @@ class BatchRun final : private TransferEvents {
         std::size_t index;
         RequestId id;
         std::unique_ptr<IncomingFile> file;
-        std::unique_ptr<BodySink> sink;
-        std::vector<ConnectionState> held;  // its states, until it is the file in transfer
-        std::optional<FetchResult> result;
+        std::unique_ptr<BodySink> sink = {};
+        std::vector<ConnectionState> held = {};  // its states, until it is the file in transfer
+        std::optional<FetchResult> result = {};
         bool dropped = false;
         bool waiting = false;  // to be tried again
         std::chrono::milliseconds pause{0};
         int attempt = 0;
+        std::string folder;  // the one it was judged against
     };
 
     void requestState(RequestId id, ConnectionState state) override;
@@ -68,7 +69,8 @@ class BatchRun final : private TransferEvents {
     void requestRetrying(RequestId id, std::chrono::milliseconds delay, int attempt) override;
     void filesDealt();
 
-    void ask(std::size_t index);
+    // again: in the place of the file in transfer, for the folder open now.
+    void ask(std::size_t index, bool again = false);
     void advance();
     void show(ConnectionState state);
     [[nodiscard]] bool dealWithCurrent();

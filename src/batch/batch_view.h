@@ -15,6 +15,7 @@ enum class FailureCause {
     ProxyRefused,      // a proxy on the way refused it or asked for a password
     InsecureRedirect,  // asked for over https, it was sent on to plain http
     NotSaved,          // the destination could not take it, or could not give it its name
+    DiskFull,          // longer than the folder's free space: its body was not taken
 };
 
 struct BatchEnding {

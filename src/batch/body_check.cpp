@@ -85,8 +85,21 @@ BodyPlan CatalogueBodyCheck::plan() {
     BodyPlan plan{.possible = probe.folderUsable, .modifiedSince = {}};
     if (probe.copy && canBeCatalogueFile({}, probe.copy->head, picture_)) {
         plan.modifiedSince = probe.copy->modified;
+        plan.copyBytes = probe.copy->length;
+        plan.timeGrain = probe.copy->timeGrain;
     }
     return plan;
+}
+
+bool copyStands(const BodyPlan& plan, std::optional<std::uint64_t> servedBytes,
+                std::optional<std::int64_t> servedModified) {
+    if (!plan.modifiedSince || !servedModified) {
+        return false;
+    }
+    const std::int64_t grain = std::max<std::int64_t>(plan.timeGrain, 1);
+    const std::int64_t ahead = *plan.modifiedSince - *servedModified;
+    // A copy cut short by a failed copy keeps its time: only its length tells.
+    return ahead >= grain || (servedBytes == plan.copyBytes && ahead > -grain);
 }
 
 bool CatalogueBodyCheck::restart(std::string_view contentType) {

@@ -21,6 +21,7 @@ class CatalogueBodyCheck final : public BodySink {
     // copy that can be the file stands already.
     BodyPlan plan() override;
     bool restart(std::string_view contentType) override;
+    bool hasRoomFor(std::uint64_t bytes) override { return file_.hasRoomFor(bytes); }
     void setModified(std::int64_t seconds) override { file_.setModified(seconds); }
     bool append(std::span<const char> bytes) override;
     bool complete() override;

@@ -14,6 +14,8 @@ namespace zavoket {
 struct StandingCopy {
     std::int64_t modified = 0;  // seconds since 1970
     std::string head;           // its first bytes (up to kStandingHeadBytes), all of a shorter one
+    std::uint64_t length = 0;
+    std::int64_t timeGrain = 1;  // seconds: the folder keeps times that coarsely (2 on FAT)
 };
 inline constexpr std::size_t kStandingHeadBytes = 512;
 

@@ -30,7 +30,7 @@ enum class ConnectionState : std::int16_t {
 
 enum class FetchOutcome {
     Received,        // a complete 200 response, handed to the sink and completed there
-    NotModified,     // a 304 to a conditional request: the copy the sink named stands
+    NotModified,     // the copy the sink named stands: the server's file, or a newer one
     HttpError,       // the request completed, but with another status (404, 500, 204, ...)
     Refused,         // the client gave up on purpose: body too large, redirect loop or scheme
     SinkFailed,      // the sink could not take the body (disk full, folder gone), or no body
@@ -45,16 +45,26 @@ struct FetchResult {
     bool proxyRefused = false;      // a proxy on the way refused the request (403) or asked for a
                                     // password (407)
     bool insecureRedirect = false;  // an https request was sent on to plain http, and refused
+    bool noRoom = false;            // the body is longer than the folder's free space
     std::string detail;             // what went wrong, for people reading a log
 };
 
 // What a sink says before the request goes out.
 struct BodyPlan {
     bool possible = true;  // false: the body could not be kept, so nothing is asked for
-    // The time (seconds since 1970) of a copy that stands already: the request asks for the body
-    // only where the server's is newer.
+    // The time (seconds since 1970) of a copy that stands already: the server is asked what it
+    // holds first, and the body comes only where the copy is not its file (copyStands()).
     std::optional<std::int64_t> modifiedSince;
+    std::uint64_t copyBytes = 0;  // the copy's length
+    std::int64_t timeGrain = 1;   // seconds the folder's times can differ from those stamped
 };
+
+// Whether the copy a plan names stands, by what the server says of its file: it is the
+// server's (the same length, the same time as far as the folder can keep one), or the
+// teacher's own, newer than the server's by the folder's rounding or more. Without a length
+// or a time from the server the file comes again.
+[[nodiscard]] bool copyStands(const BodyPlan& plan, std::optional<std::uint64_t> servedBytes,
+                              std::optional<std::int64_t> servedModified);
 
 // Takes a response body as it arrives. Called on the transfer's own thread, one call at a time;
 // the request has ended before anyone else looks at the sink again.
@@ -66,6 +76,9 @@ class BodySink {
     // The body of a 200 response begins: whatever came before is dropped. contentType is what
     // the server declared, empty when it declared nothing.
     [[nodiscard]] virtual bool restart(std::string_view contentType) = 0;
+    // Whether a body of that many bytes fits where it goes; false ends the request at its
+    // headers, so a body that cannot be kept is not taken.
+    [[nodiscard]] virtual bool hasRoomFor(std::uint64_t /*bytes*/) { return true; }
     [[nodiscard]] virtual bool append(std::span<const char> bytes) = 0;
     // The time the server says the body was last changed, before complete(); not called when
     // the server did not say.

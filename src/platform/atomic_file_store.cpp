@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -34,11 +35,20 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
         const ssize_t n = copy ? ::pread(copy.get(), head.data(), head.size(), 0) : -1;
         if (n >= 0) {
             head.resize(static_cast<std::size_t>(n));
-            probe.copy = StandingCopy{info.st_mtim.tv_sec, std::move(head)};
+            probe.copy =
+                StandingCopy{info.st_mtim.tv_sec, std::move(head),
+                             static_cast<std::uint64_t>(info.st_size), store_.timeGrain(folder_)};
         }
         return probe;
     }
     void setModified(std::int64_t seconds) override { modified_ = seconds; }
+    // The new file stands beside the old copy until it is named, so it needs all its bytes.
+    // A file system that tells no size (fusefat) is left to say so at the write.
+    bool hasRoomFor(std::uint64_t bytes) override {
+        struct statvfs room {};
+        return ::statvfs(folder_.c_str(), &room) != 0 || room.f_blocks == 0 ||
+               static_cast<std::uint64_t>(room.f_bavail) * room.f_frsize >= bytes;
+    }
     void toBeNamed() override {
         if (file_) {
             file_->toBeNamed();
@@ -79,6 +89,17 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
 std::unique_ptr<IncomingFile> AtomicFileStore::prepare(const std::string& folder,
                                                        const std::string& name) {
     return std::make_unique<LazyFile>(*this, folder, name);
+}
+
+std::int64_t AtomicFileStore::timeGrain(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    const auto known = grains_.find(folder);
+    if (known != grains_.end()) {
+        return known->second;
+    }
+    std::error_code error;
+    const auto file = TemporaryFile::open(folder, options_, NameUse::Receiving, run_, error);
+    return file ? grains_[folder] = file->timeGrain() : 1;
 }
 
 void AtomicFileStore::clearLeftoversOnce(const std::string& folder) {

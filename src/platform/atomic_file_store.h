@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -34,11 +35,14 @@ class AtomicFileStore final : public FileStore {
   private:
     class LazyFile;
     void clearLeftoversOnce(const std::string& folder);
+    // Found once a folder, by trying a file there; 1 while none can be made.
+    [[nodiscard]] std::int64_t timeGrain(const std::string& folder);
 
     FileStoreOptions options_;
     const std::uint64_t run_ = beginNamingRun();  // a close ends the names this store gives
     std::mutex mutex_;
     std::string cleanedFolder_;
+    std::map<std::string, std::int64_t> grains_;  // by folder
 };
 
 }  // namespace zavoket

@@ -60,18 +60,17 @@ void CurlTask::abandon() {
 
 void CurlTask::begin() {
     CURL* easy = easy_.get();
-    const BodyPlan plan = sink_.plan();
-    if (!plan.possible) {
+    plan_ = sink_.plan();
+    if (!plan_.possible) {
         result_.outcome = FetchOutcome::SinkFailed;
         result_.detail = "the destination cannot take the file: nothing was asked";
         done_ = true;
         return;
     }
-    conditional_ = plan.modifiedSince.has_value();
-    curl_easy_setopt(easy, CURLOPT_TIMECONDITION,
-                     conditional_ ? CURL_TIMECOND_IFMODSINCE : CURL_TIMECOND_NONE);
-    curl_easy_setopt(easy, CURLOPT_TIMEVALUE_LARGE,
-                     static_cast<curl_off_t>(plan.modifiedSince.value_or(0)));
+    // Where a copy stands, its length and time are held against the server's from a HEAD: a
+    // copy that is the file costs no body, and its connection stays for the next file.
+    heading_ = plan_.modifiedSince.has_value();
+    curl_easy_setopt(easy, CURLOPT_NOBODY, heading_ ? 1L : 0L);
     askForTheRest();
     const std::string proxy = context_.proxyFor(url_);
     proxied_ = !proxy.empty();
@@ -84,6 +83,12 @@ void CurlTask::begin() {
 }
 
 void CurlTask::finish(CURLcode code) {
+    if (heading_ && code == CURLE_OK && !context_.cancelled.load()) {
+        if (bodyAfterHead()) {
+            return;
+        }
+        code = added_ ? code : CURLE_FAILED_INIT;  // the body could not be asked for
+    }
     result_ = outcome(code);
     done_ = true;
 }
@@ -99,6 +104,7 @@ FetchResult CurlTask::outcome(CURLcode code) {
     // server's, whether it came to the request itself or to the tunnel for it.
     const auto refusal = [](long status) { return status == 403 || status == 407; };
     r.proxyRefused = proxied_ && (refusal(proxyStatus) || refusal(r.httpStatus));
+    r.noRoom = stop_ == Stop::NoRoom;
     if (context_.cancelled.load()) {
         r.outcome = FetchOutcome::Cancelled;
     } else if (code == CURLE_OK && stop_ != Stop::OutOfStep) {
@@ -113,27 +119,22 @@ FetchResult CurlTask::outcome(CURLcode code) {
 // The answer came whole: the sink is told the body is whole, and keeps it or says why it
 // cannot.
 FetchOutcome CurlTask::completed(long status) {
-    long unmet = 0;
-    curl_off_t modified = -1;
-    curl_easy_getinfo(easy_.get(), CURLINFO_CONDITION_UNMET, &unmet);
-    curl_easy_getinfo(easy_.get(), CURLINFO_FILETIME_T, &modified);
-    // A 304 keeps the copy only where the request named one; libcurl also drops the body of a
-    // 200 that is not newer than the copy, as for a server that cannot answer 304.
-    const bool keep = conditional_ && (status == 304 || unmet != 0);
+    const auto modified = servedModified();
     const bool whole = status == 200 || (status == 206 && bodyWanted_);
-    if (whole && !keep && modified >= 0) {
-        sink_.setModified(modified);
+    if (whole && !copyStands_ && stop_ == Stop::None && modified) {
+        sink_.setModified(*modified);
     }
-    if (whole && !keep) {
+    if (whole && !copyStands_) {
         context_.recentAnswers.emplace_back(answeredPath(), signature_);
         if (context_.recentAnswers.size() > 256) {
             context_.recentAnswers.pop_front();
         }
     }
-    const FetchOutcome outcome = keep               ? FetchOutcome::NotModified
-                                 : !whole           ? FetchOutcome::HttpError
-                                 : sink_.complete() ? FetchOutcome::Received
-                                                    : FetchOutcome::SinkFailed;
+    const FetchOutcome outcome = copyStands_             ? FetchOutcome::NotModified
+                                 : stop_ == Stop::NoRoom ? FetchOutcome::SinkFailed
+                                 : !whole                ? FetchOutcome::HttpError
+                                 : sink_.complete()      ? FetchOutcome::Received
+                                                         : FetchOutcome::SinkFailed;
     post(State::ResponseReceived);
     flushHeldClose();
     post(State::Completed);
@@ -145,7 +146,7 @@ FetchOutcome CurlTask::failed(CURLcode code, FetchResult& r) {
         r.detail = "the answer is larger than any error page needs";
         return FetchOutcome::HttpError;
     }
-    if (stop_ == Stop::SinkFailed) {
+    if (stop_ == Stop::SinkFailed || stop_ == Stop::NoRoom) {
         r.detail = "the body could not be kept";
         return FetchOutcome::SinkFailed;
     }

@@ -93,7 +93,7 @@ class CurlTask {
     [[nodiscard]] TransferEvents& events() const { return events_; }
 
   private:
-    enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed, OutOfStep };
+    enum class Stop { None, TooLarge, OtherTooLarge, SinkFailed, OutOfStep, NoRoom };
 
     void configure();
     FetchResult outcome(CURLcode code);
@@ -104,6 +104,8 @@ class CurlTask {
 
     [[nodiscard]] bool repeatsAnAnswer(std::span<const char> first);
     [[nodiscard]] std::string answeredPath() const;
+    [[nodiscard]] bool bodyAfterHead();
+    [[nodiscard]] std::optional<std::int64_t> servedModified();
     void post(ConnectionState state);
     void flushHeldClose();
 
@@ -133,7 +135,9 @@ class CurlTask {
     Stop stop_ = Stop::None;
     std::uint64_t received_ = 0;
     std::vector<ConnectionState> heldClose_;  // close states seen while the response came in
-    bool conditional_ = false;                // the request asks only for a newer body
+    bool heading_ = false;     // a copy stands: the server is asked what it holds first (HEAD)
+    bool copyStands_ = false;  // its answer says the copy stands
+    BodyPlan plan_;
     bool proxied_ = false;
     bool https_ = false;
     // What a later attempt needs to go on where this one was cut: the validator of the body the

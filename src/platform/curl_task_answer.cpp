@@ -105,7 +105,8 @@ int CurlTask::onProgress(void* self, curl_off_t, curl_off_t now, curl_off_t, cur
 std::string CurlTask::answeredPath() const {
     const char* effective = nullptr;
     curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &effective);
-    const std::string_view url = effective != nullptr ? effective : url_;
+    const std::string_view url =
+        effective != nullptr ? std::string_view(effective) : std::string_view(url_);
     const auto host = url.find("://");
     const auto path = url.find('/', host == std::string_view::npos ? 0 : host + 3);
     return std::string(path == std::string_view::npos ? url : url.substr(path));
@@ -133,10 +134,12 @@ bool CurlTask::endOfHeaders() {
     // begins it afresh.
     const bool rest = status == 206 && resumeFrom_ > 0 &&
                       contentRange_.starts_with("bytes " + std::to_string(resumeFrom_) + "-");
-    bodyWanted_ = status == 200 || rest;
+    // The answer to a HEAD has no body; a 200 to a GET begins a whole one.
+    const bool whole = status == 200 && !heading_;
+    bodyWanted_ = whole || rest;
     redirecting_ = status / 100 == 3;
     received_ = rest ? resumeFrom_ : 0;
-    if (status == 200) {
+    if (whole) {
         validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
         bodyBytes_ = 0;
         signature_ = std::to_string(length) + ":";
@@ -146,15 +149,15 @@ bool CurlTask::endOfHeaders() {
     // the answer to this one would come to that request.
     curl_easy_setopt(
         e, CURLOPT_FORBID_REUSE,
-        (status == 200 && length < static_cast<curl_off_t>(kStandingHeadBytes)) || status == 408
-            ? 1L
-            : 0L);
+        (whole && length < static_cast<curl_off_t>(kStandingHeadBytes)) || status == 408 ? 1L : 0L);
     const auto declared = (length > 0 ? static_cast<std::uint64_t>(length) : 0) + received_;
     if (declared > context_.options.maxBodyBytes) {
         stop_ = Stop::TooLarge;
-    } else if (!bodyWanted_ && declared > kMaxOtherBodyBytes) {
+    } else if (!bodyWanted_ && !heading_ && declared > kMaxOtherBodyBytes) {
         stop_ = Stop::OtherTooLarge;
-    } else if (status == 200 && !sink_.restart(type != nullptr ? type : "")) {
+    } else if (bodyWanted_ && !sink_.hasRoomFor(declared - received_)) {
+        stop_ = Stop::NoRoom;  // ends here, before any of the body is taken
+    } else if (whole && !sink_.restart(type != nullptr ? type : "")) {
         stop_ = Stop::SinkFailed;
     }
     return stop_ == Stop::None;

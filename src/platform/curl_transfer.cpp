@@ -170,9 +170,12 @@ void CurlTransfer::Impl::perform() {
         if (message->msg != CURLMSG_DONE) {
             continue;
         }
+        // A task may take its handle out and add it again: the message goes with it.
+        CURL* const easy = message->easy_handle;
+        const CURLcode code = message->data.result;
         for (auto& task : tasks) {
-            if (task->easy() == message->easy_handle && task->underWay()) {
-                ended(*task, message->data.result);
+            if (task->easy() == easy && task->underWay()) {
+                ended(*task, code);
             }
         }
     }

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 namespace zavoket {
 namespace {
@@ -152,6 +154,8 @@ std::error_code TemporaryFile::commit(const std::string& path) {
     // after a crash the name holds the new file or the old one, never a broken one.
     if (error == std::errc::cross_device_link) {
         error = copyInto(folder, path);
+    } else if (!error && modified_) {
+        stampModified(*modified_);  // again: fusefat gives a renamed file the time of the rename
     }
     return error;
 }
@@ -172,6 +176,18 @@ void TemporaryFile::stampModified(std::int64_t seconds) {
             return;
         }
     }
+}
+
+std::int64_t TemporaryFile::timeGrain() {
+    // An odd second and a half: a file system that keeps less of it shows by how much.
+    constexpr time_t kOdd = 1767225601;
+    const timespec times[2] = {{kOdd, 500'000'000}, {kOdd, 500'000'000}};
+    struct stat info {};
+    if (::futimens(file_.get(), times) != 0 || ::fstat(file_.get(), &info) != 0 ||
+        info.st_mtim.tv_sec == kOdd) {
+        return 1;
+    }
+    return 2 * std::max<std::int64_t>(1, std::abs(info.st_mtim.tv_sec - kOdd));
 }
 
 // Starts the bytes not yet on their way to the disk, without waiting for them.

@@ -35,6 +35,9 @@ class TemporaryFile final {
     [[nodiscard]] bool restart(std::string_view contentType);
     [[nodiscard]] bool append(std::span<const char> bytes);
     void setModified(std::int64_t seconds) { modified_ = seconds; }
+    // How coarsely the file system keeps a file's time, in whole seconds (2 on FAT): tried on
+    // this file, which is left with a time of no meaning.
+    [[nodiscard]] std::int64_t timeGrain();
 
     // The rest of the file starts on its way to the disk; the flush waits for commit(), on
     // another thread, so the next transfer need not wait for it.

@@ -100,7 +100,9 @@ std::optional<FolderListing> readFolder(const QByteArray& path) {
 
 DriveList::DriveList(QWidget* parent)
     : QComboBox(parent), monitor_(g_unix_mount_monitor_get(), g_object_unref) {
-    showDrives(shownDrives());
+    // Read on the reader from the start too: a volume that does not answer (a dead share, a
+    // stick's stopped daemon) holds it, never the window.
+    listAgain();
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
     // GLib tells of mounts through Qt's event loop, which runs GLib's main context; a share
     // that stops answering holds only the reader.

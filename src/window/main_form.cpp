@@ -155,6 +155,8 @@ void MainForm::fileFailed(std::size_t, FailureCause cause) {
         c_.status->setMessage(proxyRefusedSentence());
     } else if (cause == FailureCause::InsecureRedirect) {
         c_.status->setMessage(insecureRedirectSentence());
+    } else if (cause == FailureCause::DiskFull) {
+        c_.status->setMessage(diskFullSentence());
     } else if (cause == FailureCause::NotSaved) {
         c_.files->refresh();  // a name it could not take may have changed what the folder holds
     }

@@ -75,6 +75,8 @@ QString causeSentence(FailureCause cause) {
             return insecureRedirectSentence();
         case FailureCause::NotSaved:
             return "保存先のフォルダにファイルを保存できませんでした。";
+        case FailureCause::DiskFull:
+            return diskFullSentence();
         case FailureCause::Answer:
             break;
     }
@@ -94,6 +96,10 @@ QString retrySentence(std::chrono::milliseconds delay, int attempt) {
 
 QString proxyRefusedSentence() {
     return "プロキシ サーバーが要求を拒否しました。プロキシの設定を確かめてください。";
+}
+
+QString diskFullSentence() {
+    return "保存先の空き容量が足りません。";
 }
 
 }  // namespace zavoket

@@ -29,5 +29,7 @@ inline constexpr const char* kActivityStopped = "中止しました";
 [[nodiscard]] QString insecureRedirectSentence();
 // The file in transfer is tried again after delay, the attempt-th time of three.
 [[nodiscard]] QString retrySentence(std::chrono::milliseconds delay, int attempt);
+// A file is longer than the folder's free space.
+[[nodiscard]] QString diskFullSentence();
 
 }  // namespace zavoket

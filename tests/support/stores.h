@@ -17,7 +17,8 @@ using namespace std::chrono_literals;
 // A file kept in memory, or refused as a full disk would, that never gets a name.
 struct MemoryFile final : IncomingFile {
     Probe probe() override { return {true, {}}; }
-    BodyPlan plan() override { return {true, since}; }
+    BodyPlan plan() override { return {true, since, copyBytes, grain}; }
+    bool hasRoomFor(std::uint64_t bytes) override { return bytes <= room; }
     void setModified(std::int64_t seconds) override { modified = seconds; }
     void toBeNamed() override {}
     bool restart(std::string_view) override { return ++restarts, bytes.clear(), true; }
@@ -29,6 +30,9 @@ struct MemoryFile final : IncomingFile {
 
     std::string bytes;
     std::optional<std::int64_t> since;  // the time of a copy that stands, for the request
+    std::uint64_t copyBytes = 0;        // its length
+    std::int64_t grain = 1;             // how coarsely its folder keeps times
+    std::uint64_t room = UINT64_MAX;    // the folder's free space
     std::optional<std::int64_t> modified;
     int restarts = 0;
     bool full = false;
@@ -60,6 +64,7 @@ class SlowNamingStore final : public FileStore {
         void setModified(std::int64_t seconds) override { file->setModified(seconds); }
         void toBeNamed() override { file->toBeNamed(); }
         bool restart(std::string_view type) override { return file->restart(type); }
+        bool hasRoomFor(std::uint64_t bytes) override { return file->hasRoomFor(bytes); }
         bool append(std::span<const char> bytes) override { return file->append(bytes); }
         bool complete() override { return file->complete(); }
         std::error_code commit(const std::string& path) override {

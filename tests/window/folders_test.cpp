@@ -147,6 +147,17 @@ TEST_F(MainFormTest, TheDrivesAreTheDesktopsAndPickingOneOpensItsRoot) {
                      << (stick ? stick->failure() : "/media is read-only");
     }
     const QString point = QString::fromStdString(stick->path().string());
+    // A window opened while the stick does not answer (a stopped daemon, as a pulled stick or a
+    // dead share leaves it) appears at once; the stick is listed once it answers again. A start
+    // that waits for it ends once the stick is thawed instead of hanging.
+    stick->freeze();
+    std::promise<void> built;
+    std::jthread watchdog([&, done = built.get_future()] { done.wait_for(3s), stick->thaw(); });
+    const auto at = std::chrono::steady_clock::now();
+    build();
+    EXPECT_LT(std::chrono::steady_clock::now() - at, 1s);
+    built.set_value();
+    watchdog.join();
     auto* drive = child<QComboBox>("DriveList");
     ASSERT_TRUE(QTest::qWaitFor([&] { return drive->findData(point) >= 0; }, 3000));
     EXPECT_LT(drive->findData("/dev/shm"), 0);       // tmpfs, where the tests' folders are

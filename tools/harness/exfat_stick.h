@@ -15,16 +15,20 @@ namespace zavoket::harness {
 // folder and mounted through FUSE for as long as the object lives. It needs root, /dev/fuse,
 // loop devices, exfatprogs and exfat-fuse; where any is missing, failure() says why and
 // nothing is mounted. The fresh folder is made under base (/media: where removable media go).
+//
+// fat32: FAT32 through fusefat instead, on the image itself, which keeps times to 2 s; at: the
+// folder it is mounted over, instead of a fresh one.
 class ExfatStick {
   public:
     explicit ExfatStick(int megabytes = 64,
-                        const std::filesystem::path& base = std::filesystem::temp_directory_path());
+                        const std::filesystem::path& base = std::filesystem::temp_directory_path(),
+                        bool fat32 = false, std::filesystem::path at = {});
     ~ExfatStick();
     ExfatStick(const ExfatStick&) = delete;
     ExfatStick& operator=(const ExfatStick&) = delete;
 
     [[nodiscard]] const std::string& failure() const { return failure_; }
-    [[nodiscard]] std::filesystem::path path() const { return scratch_.path() / "stick"; }
+    [[nodiscard]] const std::filesystem::path& path() const { return point_; }
 
     // Stops and resumes the file system's daemon: every access waits meanwhile, as on a stick
     // pulled half out or a share whose link dropped.
@@ -35,6 +39,7 @@ class ExfatStick {
     void signal(int number) const;
 
     ScratchFolder scratch_;
+    std::filesystem::path point_;
     std::string loop_;
     std::unique_ptr<Process> daemon_;
     bool mounted_ = false;

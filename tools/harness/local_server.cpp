@@ -16,7 +16,8 @@ LocalServer::LocalServer(const sample::Collection& collection) : collection_(col
             Fault fault;
             {
                 std::lock_guard lock(mutex_);
-                paths_.push_back(request.path);
+                // A HEAD moves no body: the paths are those of the bodies asked for.
+                request.method == "HEAD" ? ++heads_ : (paths_.push_back(request.path), 0);
                 ports_.insert(request.remote_port);
                 fault = fault_;
             }

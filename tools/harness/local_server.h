@@ -39,6 +39,7 @@ class LocalServer {
     [[nodiscard]] std::vector<std::string> paths() const;
     [[nodiscard]] bool requested(const std::string& path) const;
     [[nodiscard]] std::size_t connectionCount() const;
+    [[nodiscard]] std::size_t headCount() const { return heads_; }
 
   private:
     const sample::Collection& collection_;
@@ -48,8 +49,9 @@ class LocalServer {
     std::atomic<bool> ended_{false};
 
     mutable std::mutex mutex_;
-    std::vector<std::string> paths_;  // of every request, in order
-    std::set<int> ports_;             // the clients' ports: one per connection
+    std::vector<std::string> paths_;  // of every request but a HEAD, in order
+    std::atomic<std::size_t> heads_{0};
+    std::set<int> ports_;  // the clients' ports: one per connection
     Fault fault_;
 };
 

@@ -52,6 +52,8 @@ void sendInParts(httplib::Response& response, std::string bytes, std::size_t dec
     }
 }
 
+}  // namespace
+
 // As HTTP writes times: "Thu, 01 Jan 2026 00:00:00 GMT".
 std::string httpDate(std::time_t time) {
     std::tm parts{};
@@ -60,8 +62,6 @@ std::string httpDate(std::time_t time) {
     std::strftime(text, sizeof(text), "%a, %d %b %Y %H:%M:%S GMT", &parts);
     return text;
 }
-
-}  // namespace
 
 const char* misbehaviourName(Misbehaviour misbehaviour) {
     static const char* const kNames[kMisbehaviourCount] = {"200",
@@ -140,7 +140,7 @@ void answerAs(Misbehaviour misbehaviour, const Collection& collection, std::size
             response.status = 304;
             return;
         case M::Changed:
-            response.set_header("Last-Modified", httpDate(std::time(nullptr) + 3600));
+            response.set_header("Last-Modified", httpDate(std::time(nullptr) - 60));
             return response.set_content(body, picture ? "image/jpeg" : "video/mpeg");
         case M::HalfThenReset:
             response.set_header("Last-Modified", kServedModifiedText);

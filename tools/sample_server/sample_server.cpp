@@ -42,12 +42,13 @@ void serveCollection(httplib::Server& server, const Collection& collection, Serv
             response.set_content("not found\n", "text/plain");
             return;
         }
-        response.set_header("Last-Modified", kServedModifiedText);
-        if (request.get_header_value("If-Modified-Since") == kServedModifiedText) {
+        const auto item = static_cast<std::size_t>(index);
+        const std::string modified = httpDate(servedModified(item));
+        response.set_header("Last-Modified", modified);
+        if (request.get_header_value("If-Modified-Since") == modified) {
             response.status = 304;
             return;
         }
-        const auto item = static_cast<std::size_t>(index);
         const std::string type =
             collection.name(item).ends_with(".jpg") ? "image/jpeg" : "video/mpeg";
         const auto started = std::chrono::steady_clock::now();

@@ -3,6 +3,8 @@
 #include <httplib.h>
 
 #include <cstdint>
+#include <ctime>
+#include <string>
 
 #include "collection.h"
 
@@ -19,10 +21,17 @@ struct ServeOptions {
     std::uint64_t seed = 1;
 };
 
-// When every file of the collection was last changed, as the server says in Last-Modified. A
-// request whose If-Modified-Since is that very text is answered 304, as nginx does by default.
+// When the files of the collection were last changed, as the server says in Last-Modified: the
+// odd ones a second later, as files copied one after another are (a FAT stick keeps only even
+// seconds). A request whose If-Modified-Since is that very text is answered 304, as nginx does
+// by default.
 inline constexpr std::int64_t kServedModified = 1767225600;
 inline constexpr const char* kServedModifiedText = "Thu, 01 Jan 2026 00:00:00 GMT";
+[[nodiscard]] inline std::int64_t servedModified(std::size_t index) {
+    return kServedModified + static_cast<std::int64_t>(index % 2);
+}
+// As HTTP writes times: "Thu, 01 Jan 2026 00:00:00 GMT".
+[[nodiscard]] std::string httpDate(std::time_t time);
 
 // Prepares server to serve collection at /FOLDER/NAME over long-lived connections: one
 // connection may carry the whole batch.
