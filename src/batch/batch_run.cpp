@@ -185,7 +185,7 @@ bool BatchRun::dealWithCurrent() {
     return true;
 }
 
-void BatchRun::filesDealt() {
+void BatchRun::takeNamed() {
     for (const auto& named : files_.takeNamed()) {
         if (ended_) {
             continue;
@@ -197,6 +197,10 @@ void BatchRun::filesDealt() {
             view_->fileFailed(named.index, FailureCause::NotSaved);
         }
     }
+}
+
+void BatchRun::filesDealt() {
+    takeNamed();
     if (ended_) {
         return;
     }
@@ -232,6 +236,8 @@ void BatchRun::endWhenQuiet() {
     if (!asked_.empty() || !files_.idle()) {
         return;
     }
+    // The last names may have come before the news of them: the ending counts them.
+    takeNamed();
     running_ = false;
     BatchEnding ending;
     ending.stopped = nextIndex_ < Catalogue::kSize || number_ < Catalogue::kSize;

@@ -68,6 +68,7 @@ class BatchRun final : private TransferEvents {
     void requestEnded(RequestId id, FetchResult result) override;
     void requestRetrying(RequestId id, std::chrono::milliseconds delay, int attempt) override;
     void filesDealt();
+    void takeNamed();
 
     // again: in the place of the file in transfer, for the folder open now.
     void ask(std::size_t index, bool again = false);

@@ -137,6 +137,7 @@ TEST_P(StopTest, StopsRightAfterThatFileOnceItHasItsName) {
 
 TEST_F(BatchRunTest, AStopAskedForWhileIdleIsForgottenAtTheNextStart) {
     batch.stop();
+    view.onEnding = [this] { EXPECT_EQ(view.saved, 194) << "the ending before the last name"; };
     ASSERT_TRUE(run.runToEnd());
     EXPECT_FALSE(view.ending->stopped);
     EXPECT_EQ(view.number, 194u);
