@@ -124,8 +124,8 @@ FetchOutcome CurlTask::completed(long status) {
     if (whole && !copyStands_ && stop_ == Stop::None && modified) {
         sink_.setModified(*modified);
     }
-    if (whole && !copyStands_) {
-        context_.recentAnswers.emplace_back(answeredPath(), signature_);
+    if (whole && !copyStands_ && signed_) {
+        context_.recentAnswers.emplace_back(answeredPath(), *signed_);
         if (context_.recentAnswers.size() > 256) {
             context_.recentAnswers.pop_front();
         }

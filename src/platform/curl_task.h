@@ -48,7 +48,7 @@ struct CurlTaskContext {
     std::map<curl_socket_t, CurlTask*> sockets;
     // The URLs and signatures (length and first bytes) of the last whole answers: an answer
     // sent twice may wait on an idle connection until its next use.
-    std::deque<std::pair<std::string, std::string>> recentAnswers;
+    std::deque<std::pair<std::string, std::size_t>> recentAnswers;
     std::unique_ptr<CURLM, CurlMultiDeleter> multi;
 };
 
@@ -152,7 +152,9 @@ class CurlTask {
     std::string range_;
     std::unique_ptr<curl_slist, CurlListDeleter> ifRange_;
     int tries_ = 0;
-    std::string signature_;  // of its body: its length and first bytes
+    std::string signature_;           // of its body: its length and first bytes, until signed
+    std::uint64_t signedLength_ = 0;  // of those first bytes
+    std::optional<std::size_t> signed_;
     char errorText_[CURL_ERROR_SIZE] = {};
     FetchResult result_;
 };

@@ -12,8 +12,10 @@ namespace {
 
 using State = ConnectionState;
 
-// Enough of a body's beginning to tell it from another file's.
-constexpr std::uint64_t kSignedBytes = 64;
+// Enough of a body's beginning to tell it from another file's: the files of a collection begin
+// alike (the same encoder's headers), and small ones may be as long as each other, so a whole
+// small body, or this much of a larger one, is compared.
+constexpr std::uint64_t kSignedBytes = 64 * 1024;
 
 // An error page or a redirect has no use for a larger body: past this the fetch ends, so an
 // endless one cannot hold the batch.
@@ -77,7 +79,7 @@ size_t CurlTask::onBody(char* data, size_t size, size_t count, void* self) {
         task->stop_ = task->received_ > kMaxOtherBodyBytes ? Stop::OtherTooLarge : Stop::None;
     } else if (task->received_ > task->context_.options.maxBodyBytes) {
         task->stop_ = Stop::TooLarge;
-    } else if (task->bodyBytes_ < kSignedBytes && task->repeatsAnAnswer({data, n})) {
+    } else if (task->bodyBytes_ < task->signedLength_ && task->repeatsAnAnswer({data, n})) {
         task->stop_ = Stop::OutOfStep;  // its connection goes with it
     } else if (!task->sink_.append(std::span<const char>(data, n))) {
         task->stop_ = Stop::SinkFailed;
@@ -113,11 +115,16 @@ std::string CurlTask::answeredPath() const {
 }
 
 bool CurlTask::repeatsAnAnswer(std::span<const char> bytes) {
-    signature_.append(bytes.data(), std::min<std::size_t>(bytes.size(), kSignedBytes - bodyBytes_));
-    return bodyBytes_ + bytes.size() >= kSignedBytes &&
-           std::ranges::any_of(context_.recentAnswers, [this](const auto& answer) {
-               return answer.second == signature_ && answer.first != answeredPath();
-           });
+    signature_.append(bytes.data(),
+                      std::min<std::size_t>(bytes.size(), signedLength_ - bodyBytes_));
+    if (bodyBytes_ + bytes.size() < signedLength_) {
+        return false;
+    }
+    signed_ = std::hash<std::string>{}(signature_);
+    signature_.clear();
+    return std::ranges::any_of(context_.recentAnswers, [this](const auto& answer) {
+        return answer.second == *signed_ && answer.first != answeredPath();
+    });
 }
 
 // The headers of one response of the chain are in. Each starts afresh; only a 200 has a body
@@ -143,6 +150,8 @@ bool CurlTask::endOfHeaders() {
         validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
         bodyBytes_ = 0;
         signature_ = std::to_string(length) + ":";
+        signed_.reset();
+        signedLength_ = length > 0 ? std::min<std::uint64_t>(length, kSignedBytes) : kSignedBytes;
     }
     // A body that can only be judged whole, and an answer that says the connection idled too
     // long, leave no connection to a later request: if either was not the answer to this one,
