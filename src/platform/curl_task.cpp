@@ -124,17 +124,18 @@ FetchOutcome CurlTask::completed(long status) {
     if (whole && !copyStands_ && stop_ == Stop::None && modified) {
         sink_.setModified(*modified);
     }
-    if (whole && !copyStands_ && signed_) {
-        context_.recentAnswers.emplace_back(answeredPath(), *signed_);
-        if (context_.recentAnswers.size() > 256) {
-            context_.recentAnswers.pop_front();
-        }
-    }
     const FetchOutcome outcome = copyStands_             ? FetchOutcome::NotModified
                                  : stop_ == Stop::NoRoom ? FetchOutcome::SinkFailed
                                  : !whole                ? FetchOutcome::HttpError
                                  : sink_.complete()      ? FetchOutcome::Received
                                                          : FetchOutcome::SinkFailed;
+    // Only a file's body is one to be repeated: pages refused alike for two files are not.
+    if (outcome == FetchOutcome::Received && signed_) {
+        context_.recentAnswers.emplace_back(answeredPath(), *signed_);
+        if (context_.recentAnswers.size() > 256) {
+            context_.recentAnswers.pop_front();
+        }
+    }
     post(State::ResponseReceived);
     flushHeldClose();
     post(State::Completed);
