@@ -68,7 +68,7 @@ pid {prefix}/nginx.pid;
 {"user root root;" if os.geteuid() == 0 else ""}
 events {{ worker_connections 256; }}
 http {{
-    log_format bench '$connection $connection_requests $status $body_bytes_sent $uri $server_protocol';
+    log_format bench '$connection $connection_requests $status $body_bytes_sent $uri $server_protocol $msec $request_time';
     access_log {prefix}/access.log bench;
     sendfile on;
     tcp_nodelay on;
@@ -203,17 +203,24 @@ def base_url(condition):
 
 
 def served(lines, far):
-    """Connections, connections that carried a file (or its 304), body bytes, busy answers (503)
-    and protocols from the server's log: nginx's, or the sample server's."""
+    """From the server's log, nginx's or the sample server's: connections, connections that
+    carried a file (or its 304), body bytes, busy answers (503), 304 answers, protocols, and the
+    most requests under way at once (nginx only: from when each ended and how long it took)."""
     if far:  # "127.0.0.1:PORT GET PATH STATUS"
         fields = [line.split() for line in lines if " GET " in line]
         carried = len({f[0] for f in fields if f[-1] in ("200", "206", "304")})
-        return len({f[0] for f in fields}), carried, 0, 0, ""
+        return (len({f[0] for f in fields}), carried, 0, 0,
+                sum(f[-1] == "304" for f in fields), "", "")
     fields = [line.split() for line in lines]
     carried = len({f[0] for f in fields if f[2] in ("200", "206", "304")})
+    events = sorted(e for f in fields for e in ((float(f[6]) - float(f[7]), 1), (float(f[6]), -1)))
+    under_way = most = 0
+    for _, step in events:
+        under_way += step
+        most = max(most, under_way)
     return (len({f[0] for f in fields}), carried, sum(int(f[3]) for f in fields),
-            sum(f[2] == "503" for f in fields),
-            "/".join(sorted({f[5] for f in fields if len(f) > 5})))
+            sum(f[2] == "503" for f in fields), sum(f[2] == "304" for f in fields),
+            "/".join(sorted({f[5] for f in fields})), most)
 
 
 def run_once(tool, condition, work, roots, build, logs):
@@ -270,7 +277,8 @@ def run_once(tool, condition, work, roots, build, logs):
     with open(log) as f:
         f.seek(offset)
         lines = f.read().splitlines()
-    connections, carried, body_bytes, busy, protocols = served(lines, condition in FAR_SERVED)
+    connections, carried, body_bytes, busy, not_modified, protocols, most = served(
+        lines, condition in FAR_SERVED)
     error = verify(folder, root) if proc.returncode == 0 else f"exit {proc.returncode}"
     if error and tool.startswith("zavoket"):
         error += " " + " ".join(out.split())[:200]
@@ -279,6 +287,7 @@ def run_once(tool, condition, work, roots, build, logs):
            "peak_rss_mb": usage.ru_maxrss / 1024, "connections": connections,
            "requests": len(lines), "error": error or "", "file_connections": carried,
            "body_bytes": body_bytes, "busy_answers": busy, "protocol": protocols,
+           "not_modified": not_modified, "most_under_way": most,
            "resets": resets}
     row["process_seconds"] = seconds
     if tool.startswith("zavoket"):
@@ -388,7 +397,8 @@ def main():
 
     with open(args.csv, "w", newline="") as f:
         fields = ["round", "tool", "condition", "seconds", "process_seconds", "peak_rss_mb",
-                  "connections", "file_connections", "requests", "busy_answers", "resets", "protocol", "body_bytes",
+                  "connections", "file_connections", "requests", "most_under_way",
+                  "busy_answers", "not_modified", "resets", "protocol", "body_bytes",
                   "tick_gap_ms", "stall_ms", "idle_rss_mb", "status_notes", "status_sample",
                   "error"]
         writer = csv.DictWriter(f, fieldnames=fields)
@@ -449,6 +459,10 @@ def main():
                 notes.append(f"{median / floor:.3f} x floor")
             if condition == "far-https":
                 notes.append("/".join(sorted({r["protocol"] for r in good})))
+            if tool != "disk" and condition not in FAR_SERVED:
+                notes.append(f"at most {max(r['most_under_way'] for r in good)} under way")
+            if condition in ("rerun", "far-rerun"):
+                notes.append(f"{min(r['not_modified'] for r in good)} answered 304")
             busy = max(r.get("busy_answers", 0) for r in good)
             if busy:
                 notes.append(f"{busy} answered 503; "
