@@ -15,8 +15,10 @@ client address at a time (limit_conn 1).
 """
 
 import argparse
+import concurrent.futures
 import csv
 import datetime
+import email.utils
 import filecmp
 import os
 import platform
@@ -31,6 +33,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.request
 
 PORTS = {"loopback": 18194, "link-50MB/s": 18195, "tiny": 18196, "rerun": 18197, "far": 18198,
          "far-rerun": 18198, "far-https": 18199, "flaky": 18200, "one-connection": 18201}
@@ -50,9 +53,6 @@ RUN_LIMIT_S = 600
 # Peers that only some conditions compare.
 EXTRA_TOOLS = ["curl-Z", "wget-connrefused"]
 FLAKY_RESET_EVERY, FLAKY_DOWN_S = 40_000_000, 3
-# What the sample server says every file was last changed; the collection nginx serves gets the
-# same time, so that a folder filled from nginx is up to date for the far server too.
-SERVED_MODIFIED = 1767225600  # 2026-01-01 00:00:00 UTC
 TRUSTED_CA = "/usr/local/share/ca-certificates/zavoket-bench-test-authority.crt"
 
 
@@ -69,7 +69,7 @@ pid {prefix}/nginx.pid;
 {"user root root;" if os.geteuid() == 0 else ""}
 events {{ worker_connections 256; }}
 http {{
-    log_format bench '$connection $connection_requests $status $body_bytes_sent $uri $server_protocol $msec $request_time';
+    log_format bench '$connection $connection_requests $status $body_bytes_sent $uri $server_protocol $msec $request_time $request_method';
     access_log {prefix}/access.log bench;
     sendfile on;
     tcp_nodelay on;
@@ -207,11 +207,12 @@ def served(lines, far):
     """From the server's log, nginx's or the sample server's: connections, connections that
     carried a file (or its 304), body bytes, busy answers (503), 304 answers, protocols, and the
     most requests under way at once (nginx only: from when each ended and how long it took)."""
-    if far:  # "127.0.0.1:PORT GET PATH STATUS"
-        fields = [line.split() for line in lines if " GET " in line]
+    if far:  # "127.0.0.1:PORT METHOD PATH STATUS"
+        fields = [line.split() for line in lines if " GET " in line or " HEAD " in line]
         carried = len({f[0] for f in fields if f[-1] in ("200", "206", "304")})
         return (len({f[0] for f in fields}), carried, 0, 0,
-                sum(f[-1] == "304" for f in fields), "", "")
+                sum(f[-1] == "304" for f in fields), "", "",
+                sum(f[1] == "HEAD" for f in fields))
     fields = [line.split() for line in lines]
     carried = len({f[0] for f in fields if f[2] in ("200", "206", "304")})
     events = sorted(e for f in fields for e in ((float(f[6]) - float(f[7]), 1), (float(f[6]), -1)))
@@ -221,7 +222,7 @@ def served(lines, far):
         most = max(most, under_way)
     return (len({f[0] for f in fields}), carried, sum(int(f[3]) for f in fields),
             sum(f[2] == "503" for f in fields), sum(f[2] == "304" for f in fields),
-            "/".join(sorted({f[5] for f in fields})), most)
+            "/".join(sorted({f[5] for f in fields})), most, sum(f[8] == "HEAD" for f in fields))
 
 
 def run_once(tool, condition, work, roots, build, logs):
@@ -287,7 +288,7 @@ def run_once(tool, condition, work, roots, build, logs):
     with open(log) as f:
         f.seek(offset)
         lines = f.read().splitlines()
-    connections, carried, body_bytes, busy, not_modified, protocols, most = served(
+    connections, carried, body_bytes, busy, not_modified, protocols, most, heads = served(
         lines, condition in FAR_SERVED)
     error = verify(folder, root) if proc.returncode == 0 else f"exit {proc.returncode}"
     if error and tool.startswith("zavoket"):
@@ -297,7 +298,7 @@ def run_once(tool, condition, work, roots, build, logs):
            "peak_rss_mb": usage.ru_maxrss / 1024, "connections": connections,
            "requests": len(lines), "error": error or "", "file_connections": carried,
            "body_bytes": body_bytes, "busy_answers": busy, "protocol": protocols,
-           "not_modified": not_modified, "most_under_way": most,
+           "not_modified": not_modified, "most_under_way": most, "heads": heads,
            "resets": resets}
     row["process_seconds"] = seconds
     if tool.startswith("zavoket"):
@@ -313,6 +314,22 @@ def run_once(tool, condition, work, roots, build, logs):
         row["status_notes"] = len(notes)
         row["status_sample"] = notes[0] if notes else ""
     return row
+
+
+# Straight to 127.0.0.1, whatever proxy the environment names.
+LOOPBACK = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+
+
+def served_times(root):
+    """Gives each file of the collection nginx serves the time the far server says it was last
+    changed, so that a folder filled from nginx is up to date for the far server too."""
+    def head(path):
+        request = urllib.request.Request(f"http://127.0.0.1:{PORTS['far']}/{path}", method="HEAD")
+        with LOOPBACK.open(request, timeout=30) as answer:
+            when = email.utils.parsedate_to_datetime(answer.headers["Last-Modified"]).timestamp()
+        os.utime(os.path.join(root, path), (when, when))
+    with concurrent.futures.ThreadPoolExecutor(8) as pool:
+        list(pool.map(head, PATHS))
 
 
 def wait_listening(ports):
@@ -350,8 +367,6 @@ def main():
         os.makedirs(os.path.join(prefix, d))
     subprocess.run([server, "--profile", "full", "--write", roots["full"]], check=True)
     subprocess.run([server, "--profile", "tiny", "--write", roots["tiny"]], check=True)
-    for p in PATHS:
-        os.utime(os.path.join(roots["full"], p), (SERVED_MODIFIED, SERVED_MODIFIED))
     sizes = {name: [os.path.getsize(os.path.join(root, p)) for p in PATHS]
              for name, root in roots.items()}
     for condition in PORTS:
@@ -375,6 +390,9 @@ def main():
                                     "--latency", str(FAR_LATENCY_MS), "--link", str(FAR_LINK),
                                     "--log"], stdout=open(logs["far"], "w"),
                                    stderr=subprocess.DEVNULL)
+        if far:
+            wait_listening([PORTS["far"]])
+            served_times(roots["full"])
         if "far-https" in conditions:
             trusted = True
             trust(os.path.join(tls, "ca.crt"))
@@ -410,7 +428,7 @@ def main():
     with open(args.csv, "w", newline="") as f:
         fields = ["round", "tool", "condition", "seconds", "process_seconds", "peak_rss_mb",
                   "connections", "file_connections", "requests", "most_under_way",
-                  "busy_answers", "not_modified", "resets", "protocol", "body_bytes",
+                  "busy_answers", "not_modified", "heads", "resets", "protocol", "body_bytes",
                   "tick_gap_ms", "stall_ms", "idle_rss_mb", "status_notes", "status_sample",
                   "error"]
         writer = csv.DictWriter(f, fieldnames=fields)
@@ -475,7 +493,8 @@ def main():
             if most > 1:  # nginx logs to the millisecond: shorter requests do not show
                 notes.append(f"at most {most} under way")
             if condition in ("rerun", "far-rerun"):
-                notes.append(f"{min(r['not_modified'] for r in good)} answered 304")
+                notes.append(f"{min(r['not_modified'] for r in good)} answered 304, "
+                             f"{min(r['heads'] for r in good)} HEAD")
             busy = max(r.get("busy_answers", 0) for r in good)
             if busy:
                 notes.append(f"{busy} answered 503; "
