@@ -5,7 +5,10 @@
 //
 // seconds runs from the click to the ending; max_tick_gap_ms is the longest time between two
 // ticks of the 200 ms animation clock; max_stall_ms how late a 10 ms probe timer ever fired,
-// which is how long the window went without handling its events.
+// which is how long the window went without handling its events. Each time the status bar
+// says a file will be asked for again, that sentence goes to stderr as "status=…" (every
+// sentence it says with ZAVOKET_BENCH_ALL_STATUS set), and after any ending but a clean one, what
+// it says last as "status_end=…".
 //
 //   zavoket_bench [--no-flush] URL FOLDER
 //
@@ -25,6 +28,7 @@
 #include "window/folder_lists.h"
 #include "window/main_form.h"
 #include "window/owner_thread.h"
+#include "window/status_line.h"
 
 namespace {
 
@@ -87,9 +91,20 @@ int main(int argc, char** argv) {
     qint64 lastProbe = -1;
     qint64 longestStall = 0;
     auto* activity = form.findChild<QLabel*>("Activity");
+    auto* status = form.findChild<zavoket::StatusLine*>("StatusLine");
+    QString lastStatus;
     QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (status->message() != lastStatus) {
+            lastStatus = status->message();
+            if (qEnvironmentVariableIsSet("ZAVOKET_BENCH_ALL_STATUS") ||
+                lastStatus.contains("もう一度試みます")) {  // the retry sentence
+                std::fprintf(stderr, "status=%s\n", lastStatus.toStdString().c_str());
+            }
+        }
         if (activity->text().startsWith("終了しました") || activity->text() == "中止しました") {
-            app.quit();
+            // Leaves the event loop without closing the window: Qt 6's quit() closes it, and the
+            // window's close ends the process at once, before the figures are printed.
+            QCoreApplication::exit(0);
         }
         const qint64 now = clock.nsecsElapsed();
         if (lastProbe >= 0) {
@@ -112,5 +127,9 @@ int main(int argc, char** argv) {
         "idle_rss_kb=%ld peak_rss_kb=%ld\n",
         seconds, ending.toStdString().c_str(), ticks, static_cast<double>(longestGap) / 1e6,
         static_cast<double>(longestStall) / 1e6, idleRss, statusField("VmHWM:"));
+    std::fflush(stdout);
+    if (ending != "終了しました") {  // what went wrong, in the window's words
+        std::fprintf(stderr, "status_end=%s\n", status->message().toStdString().c_str());
+    }
     return ending == "終了しました" ? 0 : 1;
 }
