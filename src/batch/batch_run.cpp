@@ -64,10 +64,7 @@ void BatchRun::ask(std::size_t index, bool again) {
 // behind it are asked for, unless the batch is over.
 void BatchRun::advance() {
     while (!ended_ && !draining_) {
-        if (nextIndex_ == Catalogue::kSize && asked_.empty()) {
-            return endWhenQuiet();
-        }
-        if (stopAsked_) {
+        if (stopAsked_ || (nextIndex_ == Catalogue::kSize && asked_.empty())) {
             return endWhenQuiet();
         }
         while (nextIndex_ < Catalogue::kSize && asked_.size() < 1 + kAhead) {

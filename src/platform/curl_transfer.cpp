@@ -103,9 +103,9 @@ void CurlTransfer::Impl::run() {
         }
         startNext();
         perform();
+        resumeDue();
         // A request that went out, or one that ended, can let the next one start now rather
         // than after the next wait.
-        resumeDue();
         if (!tellEnded() && !startNext()) {
             curl_multi_poll(multi.get(), nullptr, 0, pollTimeout(), nullptr);
         }
