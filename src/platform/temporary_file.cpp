@@ -153,9 +153,7 @@ std::error_code TemporaryFile::commit(const std::string& path) {
     }
     // After the flush: a file system that writes back late (FUSE) would stamp the time of
     // that write instead.
-    if (modified_) {
-        stampModified(*modified_);
-    }
+    stampModified();
     UniqueFd target = openFolder(folder);
     if (!target) {
         return lastError();
@@ -166,8 +164,8 @@ std::error_code TemporaryFile::commit(const std::string& path) {
     // after a crash the name holds the new file or the old one, never a broken one.
     if (error == std::errc::cross_device_link) {
         error = copyInto(folder, path);
-    } else if (!error && modified_) {
-        stampModified(*modified_);  // again: fusefat gives a renamed file the time of the rename
+    } else if (!error) {
+        stampModified();  // again: fusefat gives a renamed file the time of the rename
     }
     return error;
 }
@@ -175,8 +173,12 @@ std::error_code TemporaryFile::commit(const std::string& path) {
 // The server's time goes on the file, so the next batch can ask for a newer one only. A
 // file system with coarse times (FAT keeps 2 s) may round it up, and a copy that looks newer
 // than it is could hide a change on the server: the time then goes a second earlier, which
-// at worst fetches the file again.
-void TemporaryFile::stampModified(std::int64_t seconds) {
+// at worst fetches the file again. Without a time from the server, the file keeps its own.
+void TemporaryFile::stampModified() {
+    if (!modified_) {
+        return;
+    }
+    const std::int64_t seconds = *modified_;
     for (const std::int64_t stamp : {seconds, seconds - 1}) {
         // Read and changed at that time, as wget -N leaves a file: some FUSE file systems
         // take no time of the two left out.
