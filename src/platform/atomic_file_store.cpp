@@ -56,12 +56,11 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
     }
 
     bool restart(std::string_view contentType) override {
-        if (!file_ && !unusable_) {
+        if (!file_) {  // tried again at each new body: the folder may take it by then
             std::error_code error;
             store_.clearLeftoversOnce(folder_);
             file_ = TemporaryFile::open(folder_, store_.options_, NameUse::Receiving, store_.run_,
                                         error);
-            unusable_ = !file_;
         }
         return !file_ || file_->restart(contentType);  // a folder that cannot take it: nowhere
     }
@@ -82,7 +81,6 @@ class AtomicFileStore::LazyFile final : public IncomingFile {
     std::string folder_;
     std::string name_;  // of the copy the file may replace
     std::unique_ptr<TemporaryFile> file_;
-    bool unusable_ = false;
     std::optional<std::int64_t> modified_;
 };
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 
 namespace zavoket {
 namespace {
@@ -44,6 +45,32 @@ UniqueFd openFolder(const std::string& folder) {
     return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
+// Gives a fresh temporary name in folder by give(name), which answers as a system call does;
+// another name is tried where one stands already. The name is noted before it may stand on
+// disk: an ending that reads the notes while the file system gives it, slowly through FUSE,
+// must not miss it.
+std::error_code giveFreshName(int folder, NameUse use, std::uint64_t run, std::string& name,
+                              TemporaryNameNote& note,
+                              const std::function<bool(const char*)>& give) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        name = makeTemporaryName();
+        note = TemporaryNameNote(folder, name, use, run);
+        if (!note) {
+            return std::make_error_code(std::errc::operation_canceled);  // the program is ending
+        }
+        const bool given = give(name.c_str());
+        const int failure = errno;
+        note.given();
+        if (given) {
+            return {};
+        }
+        if (failure != EEXIST) {
+            return {failure, std::generic_category()};
+        }
+    }
+    return std::make_error_code(std::errc::file_exists);
+}
+
 }  // namespace
 
 TemporaryFile::TemporaryFile(UniqueFd dir, UniqueFd file, std::string tempName,
@@ -72,34 +99,19 @@ std::unique_ptr<TemporaryFile> TemporaryFile::open(const std::string& folder,
     UniqueFd file;
     if (options.unnamedFiles) {
         file.reset(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
-    } else {
-        errno = EOPNOTSUPP;
     }
+    // Where that fails for any other reason than a file system without unnamed files, a
+    // named file fails the same way.
     std::string tempName;
     TemporaryNameNote note;
-    if (!file && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-            tempName = makeTemporaryName();
-            // Noted before it stands on disk: an ending that reads the notes while the file
-            // system creates it, slowly through FUSE, must not miss it.
-            note = TemporaryNameNote(dir.get(), tempName, use, run);
-            if (!note) {
-                errno = ECANCELED;  // the program is ending
-                break;
-            }
-            file.reset(
-                ::openat(dir.get(), tempName.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666));
-            const int failure = errno;
-            note.given();
-            if (!file && failure != EEXIST) {
-                errno = failure;
-                break;
-            }
-        }
-    }
     if (!file) {
-        error = lastError();
-        return nullptr;
+        error = giveFreshName(dir.get(), use, run, tempName, note, [&](const char* name) {
+            file.reset(::openat(dir.get(), name, O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666));
+            return static_cast<bool>(file);
+        });
+        if (error) {
+            return nullptr;
+        }
     }
     return std::make_unique<TemporaryFile>(std::move(dir), std::move(file), std::move(tempName),
                                            std::move(note), options.flush, run);
@@ -141,9 +153,7 @@ std::error_code TemporaryFile::commit(const std::string& path) {
     }
     // After the flush: a file system that writes back late (FUSE) would stamp the time of
     // that write instead.
-    if (modified_) {
-        stampModified(*modified_);
-    }
+    stampModified();
     UniqueFd target = openFolder(folder);
     if (!target) {
         return lastError();
@@ -154,8 +164,8 @@ std::error_code TemporaryFile::commit(const std::string& path) {
     // after a crash the name holds the new file or the old one, never a broken one.
     if (error == std::errc::cross_device_link) {
         error = copyInto(folder, path);
-    } else if (!error && modified_) {
-        stampModified(*modified_);  // again: fusefat gives a renamed file the time of the rename
+    } else if (!error) {
+        stampModified();  // again: fusefat gives a renamed file the time of the rename
     }
     return error;
 }
@@ -163,8 +173,12 @@ std::error_code TemporaryFile::commit(const std::string& path) {
 // The server's time goes on the file, so the next batch can ask for a newer one only. A
 // file system with coarse times (FAT keeps 2 s) may round it up, and a copy that looks newer
 // than it is could hide a change on the server: the time then goes a second earlier, which
-// at worst fetches the file again.
-void TemporaryFile::stampModified(std::int64_t seconds) {
+// at worst fetches the file again. Without a time from the server, the file keeps its own.
+void TemporaryFile::stampModified() {
+    if (!modified_) {
+        return;
+    }
+    const std::int64_t seconds = *modified_;
     for (const std::int64_t stamp : {seconds, seconds - 1}) {
         // Read and changed at that time, as wget -N leaves a file: some FUSE file systems
         // take no time of the two left out.
@@ -209,30 +223,20 @@ std::error_code TemporaryFile::linkInto(int target, const std::string& name) {
     if (errno != EEXIST) {
         return lastError();
     }
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string temp = makeTemporaryName();
-        TemporaryNameNote note(target, temp, NameUse::Naming, run_);
-        if (!note) {
-            return std::make_error_code(std::errc::operation_canceled);
-        }
-        const bool linked =
-            ::linkat(AT_FDCWD, self.c_str(), target, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
-        const int failure = errno;
-        note.given();
-        if (!linked) {
-            if (failure == EEXIST) {
-                continue;
-            }
-            return {failure, std::generic_category()};
-        }
-        if (::renameat(target, temp.c_str(), target, name.c_str()) != 0) {
-            const std::error_code error = lastError();
-            ::unlinkat(target, temp.c_str(), 0);
-            return error;
-        }
-        return {};
+    std::string temp;
+    TemporaryNameNote note;
+    if (const std::error_code error =
+            giveFreshName(target, NameUse::Naming, run_, temp, note, [&](const char* given) {
+                return ::linkat(AT_FDCWD, self.c_str(), target, given, AT_SYMLINK_FOLLOW) == 0;
+            })) {
+        return error;
     }
-    return std::make_error_code(std::errc::file_exists);
+    if (::renameat(target, temp.c_str(), target, name.c_str()) != 0) {
+        const std::error_code error = lastError();
+        ::unlinkat(target, temp.c_str(), 0);
+        return error;
+    }
+    return {};
 }
 
 std::error_code TemporaryFile::renameInto(int target, const std::string& name) {

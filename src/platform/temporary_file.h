@@ -50,7 +50,7 @@ class TemporaryFile final {
     [[nodiscard]] std::error_code commit(const std::string& path);
 
   private:
-    void stampModified(std::int64_t seconds);
+    void stampModified();
     void startWriteBack();
     std::error_code linkInto(int target, const std::string& name);
     std::error_code renameInto(int target, const std::string& name);

@@ -21,15 +21,18 @@ namespace {
 
 constexpr const char* kTempPrefix = ".zavoket-";
 constexpr const char* kTempSuffix = ".part";
+// A slot's folder while no note holds it, and while a note writes its name there.
+constexpr int kFree = -1;
+constexpr int kClaimed = -2;
 
 }  // namespace
 
 // Written by the threads that create and rename files, read by a signal handler: fixed storage
 // and lock-free atomics only.
 struct TemporaryNameNote::Slot {
-    std::atomic<bool> taken{false};
-    std::atomic<bool> whole{false};  // the file is complete and waits for its real name
-    std::atomic<int> folder{-1};     // set last, once the name is in place
+    std::atomic<int> folder{kFree};  // set last, once the name is in place
+    std::atomic<bool> whole;         // the file is complete and waits for its real name
+    bool underWay;                   // for the note's own thread only
     char name[64] = {};
 };
 
@@ -87,8 +90,9 @@ std::uint64_t beginNamingRun() {
 TemporaryNameNote::TemporaryNameNote(int folder, const std::string& name, NameUse use,
                                      std::uint64_t run) {
     for (auto& slot : slots) {
-        bool expected = false;
-        if (name.size() < sizeof(slot.name) && slot.taken.compare_exchange_strong(expected, true)) {
+        int free = kFree;
+        if (name.size() < sizeof(slot.name) &&
+            slot.folder.compare_exchange_strong(free, kClaimed)) {
             std::memcpy(slot.name, name.c_str(), name.size() + 1);
             slot.whole.store(use == NameUse::Naming);
             slot.folder.store(folder, std::memory_order_release);
@@ -102,27 +106,19 @@ TemporaryNameNote::TemporaryNameNote(int folder, const std::string& name, NameUs
     // Counted before the run is looked at: an ending that comes after the look waits for this
     // name, and one that comes before it keeps the name from being given.
     namesUnderWay.fetch_add(1);
-    underWay_ = true;
+    slot_->underWay = true;
     if (use == NameUse::Receiving && run <= receivingEndedThrough.load()) {
         release();
     }
 }
 
-TemporaryNameNote::TemporaryNameNote(TemporaryNameNote&& other) noexcept
-    : slot_(std::exchange(other.slot_, nullptr)),
-      underWay_(std::exchange(other.underWay_, false)) {}
-
-TemporaryNameNote& TemporaryNameNote::operator=(TemporaryNameNote&& other) noexcept {
-    if (this != &other) {
-        release();
-        slot_ = std::exchange(other.slot_, nullptr);
-        underWay_ = std::exchange(other.underWay_, false);
-    }
+TemporaryNameNote& TemporaryNameNote::operator=(TemporaryNameNote other) noexcept {
+    std::swap(slot_, other.slot_);  // the note held before goes with other
     return *this;
 }
 
 void TemporaryNameNote::given() noexcept {
-    if (std::exchange(underWay_, false)) {
+    if (slot_ != nullptr && std::exchange(slot_->underWay, false)) {
         namesUnderWay.fetch_sub(1);
         namesUnderWay.notify_all();
     }
@@ -137,9 +133,7 @@ void TemporaryNameNote::markWhole() {
 void TemporaryNameNote::release() {
     given();
     if (slot_ != nullptr) {
-        slot_->folder.store(-1, std::memory_order_release);
-        slot_->whole.store(false);
-        slot_->taken.store(false, std::memory_order_release);
+        slot_->folder.store(kFree, std::memory_order_release);
         slot_ = nullptr;
     }
 }

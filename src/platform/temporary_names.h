@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <future>
 #include <string>
+#include <utility>
 
 namespace zavoket {
 
@@ -31,8 +32,9 @@ class TemporaryNameNote {
   public:
     TemporaryNameNote() = default;
     TemporaryNameNote(int folder, const std::string& name, NameUse use, std::uint64_t run);
-    TemporaryNameNote(TemporaryNameNote&& other) noexcept;
-    TemporaryNameNote& operator=(TemporaryNameNote&& other) noexcept;
+    TemporaryNameNote(TemporaryNameNote&& other) noexcept
+        : slot_(std::exchange(other.slot_, nullptr)) {}
+    TemporaryNameNote& operator=(TemporaryNameNote other) noexcept;
     ~TemporaryNameNote() { release(); }
 
     // False where the name must not be given: its run has ended, or there is no room to note it.
@@ -49,7 +51,6 @@ class TemporaryNameNote {
 
   private:
     Slot* slot_ = nullptr;
-    bool underWay_ = false;
 };
 
 // Takes away, there and then, every noted name, whole files' too: for an ending that leaves
