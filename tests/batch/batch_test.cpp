@@ -76,6 +76,8 @@ class BatchRunTest : public ::testing::Test {
     BatchRun& batch = run.batch;
 };
 
+using M = sample::Misbehaviour;
+
 struct StopCase {
     const char* name;
     std::size_t at;           // the file in transfer when the stop button is clicked
@@ -102,24 +104,20 @@ TEST_P(StopTest, StopsRightAfterThatFileOnceItHasItsName) {
     store.slowName = slowNaming ? run.app.catalogue().localName(at) : "-";
     const std::string path = "/" + collection.urlPath(at);
     const std::string next = "/" + collection.urlPath(std::min<std::size_t>(at + 1, 193));
+    const auto click = [this] {
+        EXPECT_TRUE(view.moving) << "the disk does not move";
+        batch.start();  // ignored during a run
+        batch.stop();
+    };
     if (inPause) {
         server.setFault([&](const auto& request, auto& response) {
-            const long index = collection.find(request.path);
-            return (request.path == path || request.path == next) &&
-                   (sample::answerAs(sample::Misbehaviour::HalfThenReset, collection,
-                                     static_cast<std::size_t>(index), request, response),
-                    true);
+            const auto index = static_cast<std::size_t>(collection.find(request.path));
+            return (index == at || index == at + 1) &&
+                   (sample::answerAs(M::HalfThenReset, collection, index, request, response), true);
         });
         view.onRetry = [this] { run.queue.post([this] { batch.stop(); }); };  // a click then
     } else {
-        during(
-            at,
-            [this] {
-                EXPECT_TRUE(view.moving) << "the disk does not move";
-                batch.start();  // ignored during a run
-                batch.stop();
-            },
-            breaks);
+        during(at, click, breaks);
     }
     view.onEnding = [&] {
         EXPECT_EQ(holdsServedBytes(at), !breaks) << "the ending came before the name";
@@ -185,7 +183,6 @@ class AnswerTest : public BatchRunTest, public ::testing::WithParamInterface<Ans
 
 // What school networks send for file 2 (a picture with an old copy that is not one) and file 3
 // (a clip): both saved whole all the same, both refused, or the connection breaks at file 2.
-using M = sample::Misbehaviour;
 constexpr auto kSome = std::string::npos;
 AnswerCase kept(const char* name, M answer) {
     return {.name = name,
