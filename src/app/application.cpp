@@ -49,7 +49,9 @@ void Application::close() {
 }
 
 bool Application::shutdown(std::chrono::steady_clock::time_point deadline) {
-    batch_->end();
+    // From here on, nothing the transfer or the disk tells reaches the batch or the window: the
+    // batch takes no further step, not even for the file in transfer.
+    alive_.reset();
     transfer_->cancel();
     std::future<void> removed = removeReceivingNamesAside();
     const bool settled = batch_->settle(deadline);

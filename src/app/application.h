@@ -28,7 +28,7 @@ struct ApplicationOptions {
 // The program's services, built before any window: the catalogue, the transfer, the file store
 // and the batch run, and the program's ending. A window, or anything else that shows a batch,
 // is the batch's view. post runs a task on the thread that owns all this; tasks posted for an
-// application that has gone are dropped.
+// application that has gone, or shut down, are dropped.
 class Application {
   public:
     Application(ApplicationOptions options, const Post& post);
@@ -54,7 +54,7 @@ class Application {
 
   private:
     ApplicationOptions options_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>();
+    std::shared_ptr<int> alive_ = std::make_shared<int>();  // until the shutdown
     Catalogue catalogue_;
     AtomicFileStore store_;
     std::unique_ptr<CurlTransfer> transfer_;

@@ -19,7 +19,7 @@ BatchRun::BatchRun(const Catalogue& catalogue, Transfer& transfer, FileStore& st
 BatchRun::~BatchRun() = default;
 
 void BatchRun::start() {
-    if (running_ || ended_ || view_ == nullptr) {
+    if (running_ || view_ == nullptr) {
         return;
     }
     running_ = true;
@@ -34,17 +34,10 @@ void BatchRun::start() {
 
 void BatchRun::stop() {
     stopAsked_ = true;
-    // A file waiting to be tried again is not waited for.
-    if (running_ && !draining_ && !asked_.empty() && asked_.front().waiting) {
-        transfer_.drop(asked_.front().id);
-    }
-    if (view_ != nullptr && !ended_) {
+    dropPause();
+    if (view_ != nullptr) {
         view_->stopAsked();
     }
-}
-
-void BatchRun::end() {
-    ended_ = true;
 }
 
 void BatchRun::ask(std::size_t index, bool again) {
@@ -63,7 +56,7 @@ void BatchRun::ask(std::size_t index, bool again) {
 // The file before has been dealt with: the next one becomes the file in transfer, and the ones
 // behind it are asked for, unless the batch is over.
 void BatchRun::advance() {
-    while (!ended_ && !draining_) {
+    for (;;) {
         if (stopAsked_ || (nextIndex_ == Catalogue::kSize && asked_.empty())) {
             return endWhenQuiet();
         }
@@ -72,11 +65,8 @@ void BatchRun::advance() {
         }
         Asked& current = asked_.front();
         view_->fileStarted(current.index, ++number_);
-        for (ConnectionState state : std::exchange(current.held, {})) {
-            show(state);
-        }
-        if (current.waiting) {
-            view_->fileRetrying(current.pause, current.attempt);
+        for (const auto& news : std::exchange(current.held, {})) {
+            news();
         }
         if (!current.result || !dealWithCurrent()) {
             return;  // its end, or the pipeline's, moves the batch on
@@ -95,38 +85,40 @@ BatchRun::Asked* BatchRun::find(RequestId id) {
     return found != asked_.end() ? &*found : nullptr;
 }
 
-void BatchRun::requestState(RequestId id, ConnectionState state) {
+// A request behind the file in transfer holds its news until it is that file; what it held
+// then goes on its way with what it had, none of it lost.
+void BatchRun::tell(RequestId id, bool waiting, std::function<void()> news) {
     Asked* asked = find(id);
-    if (ended_ || asked == nullptr || asked->dropped) {
+    if (asked == nullptr) {
         return;
     }
-    asked->waiting = false;
+    asked->waiting = waiting;
     if (asked == &asked_.front() && !draining_) {
-        show(state);
+        news();
     } else {
-        asked->held.push_back(state);
+        asked->held.push_back(std::move(news));
     }
 }
 
+void BatchRun::requestState(RequestId id, ConnectionState state) {
+    tell(id, false, [this, state] { show(state); });
+}
+
 void BatchRun::requestRetrying(RequestId id, std::chrono::milliseconds delay, int attempt) {
-    Asked* asked = find(id);
-    if (ended_ || asked == nullptr || asked->dropped) {
-        return;
-    }
-    asked->waiting = true;
-    asked->pause = delay;
-    asked->attempt = attempt;
-    if (asked == &asked_.front() && !draining_) {
-        view_->fileRetrying(delay, attempt);
-        if (stopAsked_) {
-            transfer_.drop(id);  // a stop does not wait out the pause
-        }
+    tell(id, true, [this, delay, attempt] { view_->fileRetrying(delay, attempt); });
+    dropPause();
+}
+
+// A stop does not wait out the pause before the file in transfer is tried again.
+void BatchRun::dropPause() {
+    if (stopAsked_ && !asked_.empty() && asked_.front().waiting) {
+        transfer_.drop(asked_.front().id);
     }
 }
 
 void BatchRun::requestEnded(RequestId id, FetchResult result) {
     Asked* asked = find(id);
-    if (ended_ || asked == nullptr) {
+    if (asked == nullptr) {
         return;
     }
     asked->result = std::move(result);
@@ -184,9 +176,6 @@ bool BatchRun::dealWithCurrent() {
 
 void BatchRun::takeNamed() {
     for (const auto& named : files_.takeNamed()) {
-        if (ended_) {
-            continue;
-        }
         if (named.ok) {
             view_->fileSaved(named.index);
         } else {
@@ -198,9 +187,6 @@ void BatchRun::takeNamed() {
 
 void BatchRun::filesDealt() {
     takeNamed();
-    if (ended_) {
-        return;
-    }
     if (draining_) {
         return endWhenQuiet();
     }
@@ -225,7 +211,7 @@ void BatchRun::dropAhead() {
 // Every file whose transfer ended has its name, and every file asked for ahead is gone, before
 // the batch says it is over.
 void BatchRun::endWhenQuiet() {
-    if (ended_ || !running_) {
+    if (!running_) {
         return;
     }
     draining_ = true;
@@ -237,7 +223,7 @@ void BatchRun::endWhenQuiet() {
     takeNamed();
     running_ = false;
     BatchEnding ending;
-    ending.stopped = nextIndex_ < Catalogue::kSize || number_ < Catalogue::kSize;
+    ending.stopped = number_ < Catalogue::kSize;  // a stop at the last file stops nothing
     std::ranges::sort(failed_);
     ending.failed = failed_;
     view_->batchEnded(ending);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,11 +35,9 @@ class BatchRun final : private TransferEvents {
     void start();
     // The active batch stops once the file in transfer has been dealt with.
     void stop();
-    // The program is ending: the batch takes no further step, not even for the file in transfer,
-    // and tells the view nothing more. Files handed over still get their names.
-    void end();
-    // After end(): waits, handling no event, until the files handed over have their names, or
-    // until deadline; true when they all have been dealt with.
+    // For the program's ending, once no event reaches the batch any more: waits, handling no
+    // event, until the files handed over have their names, or until deadline; true when they
+    // all have been dealt with.
     [[nodiscard]] bool settle(std::chrono::steady_clock::time_point deadline) {
         return files_.settle(deadline);
     }
@@ -55,13 +54,12 @@ class BatchRun final : private TransferEvents {
         RequestId id;
         std::unique_ptr<IncomingFile> file;
         std::unique_ptr<BodySink> sink = {};
-        std::vector<ConnectionState> held = {};  // its states, until it is the file in transfer
+        // What the view is to be told of it once it is the file in transfer, in order.
+        std::vector<std::function<void()>> held = {};
         std::optional<FetchResult> result = {};
         bool dropped = false;
         bool waiting = false;  // to be tried again
-        std::chrono::milliseconds pause{0};
-        int attempt = 0;
-        std::string folder;  // the one it was judged against
+        std::string folder;    // the one it was judged against
     };
 
     void requestState(RequestId id, ConnectionState state) override;
@@ -74,6 +72,9 @@ class BatchRun final : private TransferEvents {
     void ask(std::size_t index, bool again = false);
     void advance();
     void show(ConnectionState state);
+    // News of a request still under way, told at once for the file in transfer.
+    void tell(RequestId id, bool waiting, std::function<void()> news);
+    void dropPause();
     [[nodiscard]] bool dealWithCurrent();
     void dropAhead();
     void endWhenQuiet();
@@ -87,7 +88,6 @@ class BatchRun final : private TransferEvents {
 
     bool running_ = false;
     bool stopAsked_ = false;
-    bool ended_ = false;     // the program is ending
     bool draining_ = false;  // the batch is over: it waits for what is in flight to settle
     std::size_t nextIndex_ = 0;
     std::size_t number_ = 0;

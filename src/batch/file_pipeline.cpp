@@ -30,20 +30,25 @@ bool FilePipeline::settle(std::chrono::steady_clock::time_point deadline) {
     return changed_.wait_until(lock, deadline, [this] { return jobs_.empty(); });
 }
 
-// On the worker: one task per file handed over, so the front job is this task's.
+// On the worker: one task per file handed over, so the front job is this task's. The job stays
+// where it is while the disk is busy: more may join the queue behind it, and a reference to a
+// deque's front survives that.
 void FilePipeline::nameNext() {
-    std::unique_lock lock(mutex_);
-    Job& job = jobs_.front();
-    lock.unlock();
-    const bool keep = !job.path.empty();
-    const bool ok = keep && !job.file->commit(job.path);
-    job.file.reset();  // closed here too: a close can wait for the disk
-    lock.lock();
-    if (keep) {
-        named_.push_back({job.index, ok});
+    Job* job = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        job = &jobs_.front();
     }
-    jobs_.pop_front();
-    lock.unlock();
+    const bool keep = !job->path.empty();
+    const bool ok = keep && !job->file->commit(job->path);
+    job->file.reset();  // closed here too: a close can wait for the disk
+    {
+        std::lock_guard lock(mutex_);
+        if (keep) {
+            named_.push_back({job->index, ok});
+        }
+        jobs_.pop_front();
+    }
     changed_.notify_all();
     post_(dealt_);
 }

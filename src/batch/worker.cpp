@@ -24,17 +24,18 @@ void Worker::post(std::function<void()> task) {
 }
 
 void Worker::run() {
-    std::unique_lock lock(mutex_);
     for (;;) {
-        posted_.wait(lock, [this] { return !tasks_.empty() || stopping_; });
-        if (tasks_.empty()) {
-            return;  // stopping, with nothing left to do
+        std::function<void()> task;
+        {
+            std::unique_lock lock(mutex_);
+            posted_.wait(lock, [this] { return !tasks_.empty() || stopping_; });
+            if (tasks_.empty()) {
+                return;  // stopping, with nothing left to do
+            }
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
         }
-        std::function<void()> task = std::move(tasks_.front());
-        tasks_.pop_front();
-        lock.unlock();
         task();
-        lock.lock();
     }
 }
 

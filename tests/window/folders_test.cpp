@@ -98,6 +98,8 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
     // Once a hung stick answers again, what the close left to another process is gone from it.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return std::ranges::none_of(listFolder(where), isStoreTemporaryName); }, 3000));
+    // Nothing the transfer tells after the close moves the batch on.
+    EXPECT_FALSE(QTest::qWaitFor([this] { return text("Progress") != "4/194"; }, 300));
     looked.set_value();
 }
 
