@@ -123,9 +123,7 @@ void BatchRun::requestEnded(RequestId id, FetchResult result) {
     }
     asked->result = std::move(result);
     if (asked->dropped) {
-        files_.hand(std::move(asked->file), {}, asked->index);
-        std::erase_if(asked_, [id](const Asked& a) { return a.id == id; });
-        return endWhenQuiet();
+        return endWhenQuiet();  // it goes with the others asked for ahead
     }
     if (asked == &asked_.front() && !draining_ && dealWithCurrent()) {
         advance();
