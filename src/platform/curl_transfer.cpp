@@ -16,15 +16,6 @@
 namespace zavoket {
 namespace {
 
-void globalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-            throw std::runtime_error("libcurl could not be initialised");
-        }
-    });
-}
-
 // Requests under way at most, each on a connection of its own over HTTP/1.1, or as streams of
 // one over HTTP/2. A server that says it is busy, or refuses or shuts an extra connection,
 // brings it down for the rest of the transfer's life, to one if need be.
@@ -250,7 +241,11 @@ void CurlTransfer::Impl::endAll() {
 
 CurlTransfer::CurlTransfer(Post post, CurlTransferOptions options)
     : impl_(std::make_unique<Impl>(std::move(post))) {
-    globalInit();
+    // Once a process, before its first handle, whichever thread makes the first transfer.
+    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (initialised != CURLE_OK) {
+        throw std::runtime_error("libcurl could not be initialised");
+    }
     impl_->options = options;
     impl_->multi.reset(curl_multi_init());
     if (!impl_->multi) {
