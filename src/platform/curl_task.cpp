@@ -46,9 +46,8 @@ void CurlTask::tellEnd() {
 }
 
 void CurlTask::abandon() {
-    if (std::exchange(added_, false)) {
-        curl_multi_remove_handle(context_.multi.get(), easy_.get());
-    }
+    // Nothing where it is not in; done from here on, it is asked no more whether it is.
+    curl_multi_remove_handle(context_.multi.get(), easy_.get());
     result_ = {};
     result_.outcome = FetchOutcome::Cancelled;
     result_.detail = "dropped before its end";
