@@ -55,7 +55,7 @@ struct CurlTransfer::Impl final : CurlTaskContext {
 
     void setConnections(long count) {
         connections = count;
-        curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, count);
+        // All of them, so also those to any one host (the server, or its proxy).
         curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, count);
     }
     // The attempt of task ended with code: it is tried again later, or ends.
