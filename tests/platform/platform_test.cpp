@@ -229,6 +229,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
     FetchCase{.name = "BusyOnce", .answer = [](R& r) { r.status = 503, r.set_header("Retry-After", "0"); }, .outcome = O::Received,
               .status = 200, .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 2},
+    FetchCase{.name = "CancelledWhileItWaitsToTryAgain", .answer = [](R& r) { r.status = 503, r.set_header("Retry-After", "5"); },
+              .outcome = O::Cancelled, .file = -2, .cancel = true},
     FetchCase{.name = "NothingListensThere", .outcome = O::TransportError, .retries = 2, .toldRetries = 2, .nowhere = true,
               .detail = "127.0.0.2 port 9"},
     FetchCase{.name = "RetriesSpent", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::TransportError, .status = 206,
