@@ -40,9 +40,9 @@ struct CurlTransfer::Impl final : CurlTaskContext {
     void run();
     void takeOrders();
     // Those asked for start in turn, each once the request before it has gone, so that the
-    // requests reach the server in order, and while fewer than two are under way: one that ends
-    // early (a small picture) lets the next begin, and a far server's round trip is not waited
-    // out once a file.
+    // requests reach the server in order, and while fewer than the connections allowed are under
+    // way: one that ends early (a small picture) lets the next begin, and a far server's round trip
+    // is not waited out once a file.
     bool startNext();  // true: one started
     void perform();
     void endAll();
