@@ -52,9 +52,10 @@ void generated(httplib::Response& response, int status, std::size_t size) {
 class ProxySettings {
   public:
     ProxySettings(std::string_view kind, int port) {
-        const std::string at = "127.0.0.1:" + std::to_string(port);
+        const std::string at =
+            (kind == "ftp" ? "ftp" : "http") + "://127.0.0.1:"s + std::to_string(port);
         std::vector<std::pair<const char*, std::string>> wanted = {
-            {"http_proxy", kind == "environment" ? "http://" + at + "/" : ""}, {"no_proxy", ""}};
+            {"http_proxy", kind == "environment" || kind == "ftp" ? at : ""}, {"no_proxy", ""}};
         if (kind == "GNOME") {
             fs::create_directories(home_.path() / "glib-2.0/settings");
             test::writeFile(home_.path() / "glib-2.0/settings/keyfile",
@@ -231,7 +232,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               .status = 200, .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 2},
     FetchCase{.name = "CancelledWhileItWaitsToTryAgain", .answer = [](R& r) { r.status = 503, r.set_header("Retry-After", "5"); },
               .outcome = O::Cancelled, .file = -2, .cancel = true},
-    FetchCase{.name = "NothingListensThere", .outcome = O::TransportError, .retries = 2, .toldRetries = 2, .nowhere = true,
+    // Where the only proxy set is one libcurl cannot use, it goes directly.
+    FetchCase{.name = "NothingListensThere", .outcome = O::TransportError, .proxy = "ftp", .retries = 2, .toldRetries = 2, .nowhere = true,
               .detail = "127.0.0.2 port 9"},
     FetchCase{.name = "RetriesSpent", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::TransportError, .status = 206,
               .retries = 3, .asked = 4, .toldRetries = 3},
@@ -364,7 +366,7 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
         << "the server's time, and only that";
     EXPECT_TRUE(fetch.outcome != FetchOutcome::Refused || fetch.file != -2 || sink.restarts == 0)
         << "a body refused before it came";
-    EXPECT_EQ(server.requested("http://127.0.0.2:9/x"), fetch.proxy != nullptr);
+    EXPECT_EQ(server.requested("http://127.0.0.2:9/x"), fetch.proxy != nullptr && !fetch.nowhere);
     EXPECT_TRUE(fetch.asked == 0 || ranges.size() == static_cast<std::size_t>(fetch.asked))
         << ranges.size();
     EXPECT_EQ(told.retries, fetch.toldRetries);
