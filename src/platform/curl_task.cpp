@@ -46,7 +46,8 @@ void CurlTask::tellEnd() {
 }
 
 void CurlTask::abandon() {
-    // Nothing where it is not in; done from here on, it is asked no more whether it is.
+    // A no-op where it is not in (it waits to be tried again); done from here on, nothing asks
+    // whether it is.
     curl_multi_remove_handle(context_.multi.get(), easy_.get());
     result_ = {};
     result_.outcome = FetchOutcome::Cancelled;
