@@ -92,11 +92,10 @@ void CurlTransfer::Impl::run() {
         if (cancelled.load()) {
             endAll();
         }
-        startNext();
         perform();
         resumeDue();
-        // A request that went out, or one that ended, can let the next one start now rather
-        // than after the next wait.
+        // A request asked for, one that went out, or one that ended can let the next one start
+        // now rather than after the next wait; one started is driven at once, by the next pass.
         if (!tellEnded() && !startNext()) {
             curl_multi_poll(multi.get(), nullptr, 0, pollTimeout(), nullptr);
         }
