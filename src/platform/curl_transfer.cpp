@@ -255,13 +255,12 @@ CurlTransfer::CurlTransfer(Post post, CurlTransferOptions options)
 }
 
 // The thread goes first, with its tasks; the connection cache lives in the multi handle, which
-// goes last.
+// goes last. The loop looks at stopping before each pass, so nothing needs cancelling first.
 CurlTransfer::~CurlTransfer() {
     {
         std::lock_guard lock(impl_->mutex);
         impl_->stopping = true;
     }
-    impl_->cancelled = true;
     curl_multi_wakeup(impl_->multi.get());
     impl_->thread.join();
 }
