@@ -24,9 +24,9 @@ CurlTask::CurlTask(CurlTaskContext& context, RequestId id, std::string url, Body
     : context_(context),
       id_(id),
       events_(events),
-      easy_(curl_easy_init()),
       url_(std::move(url)),
-      sink_(sink) {
+      sink_(sink),
+      easy_(curl_easy_init()) {
     std::replace(url_.begin(), url_.end(), '\\', '/');
     if (!easy_) {
         throw std::runtime_error("libcurl could not create a transfer");
@@ -37,9 +37,6 @@ CurlTask::CurlTask(CurlTaskContext& context, RequestId id, std::string url, Body
 CurlTask::~CurlTask() {
     // A connection it opened that outlives it, or goes with it, closes unreported.
     std::erase_if(context_.sockets, [this](const auto& entry) { return entry.second == this; });
-    if (added_) {
-        curl_multi_remove_handle(context_.multi.get(), easy_.get());
-    }
 }
 
 void CurlTask::tellEnd() {
@@ -49,9 +46,9 @@ void CurlTask::tellEnd() {
 }
 
 void CurlTask::abandon() {
-    if (std::exchange(added_, false)) {
-        curl_multi_remove_handle(context_.multi.get(), easy_.get());
-    }
+    // A no-op where it is not in (it waits to be tried again); done from here on, nothing asks
+    // whether it is.
+    curl_multi_remove_handle(context_.multi.get(), easy_.get());
     result_ = {};
     result_.outcome = FetchOutcome::Cancelled;
     result_.detail = "dropped before its end";

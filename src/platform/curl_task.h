@@ -59,7 +59,7 @@ class CurlTask {
   public:
     CurlTask(CurlTaskContext& context, RequestId id, std::string url, BodySink& sink,
              TransferEvents& events);
-    // Takes its handle out of the multi handle: its sink hears nothing more.
+    // Its handle leaves the multi handle: its sink hears nothing more.
     ~CurlTask();
     CurlTask(const CurlTask&) = delete;
     CurlTask& operator=(const CurlTask&) = delete;
@@ -121,7 +121,6 @@ class CurlTask {
     CurlTaskContext& context_;
     RequestId id_;
     TransferEvents& events_;
-    std::unique_ptr<CURL, CurlEasyDeleter> easy_;
     std::string url_;  // as it goes on the wire
     BodySink& sink_;
     bool added_ = false;  // to the multi handle
@@ -157,6 +156,9 @@ class CurlTask {
     std::optional<std::size_t> signed_;
     char errorText_[CURL_ERROR_SIZE] = {};
     FetchResult result_;
+    // Last, so it goes first: its cleanup takes it out of the multi handle while all it points
+    // to (the header list, the error buffer) is still there.
+    std::unique_ptr<CURL, CurlEasyDeleter> easy_;
 };
 
 }  // namespace zavoket

@@ -16,15 +16,6 @@
 namespace zavoket {
 namespace {
 
-void globalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-            throw std::runtime_error("libcurl could not be initialised");
-        }
-    });
-}
-
 // Requests under way at most, each on a connection of its own over HTTP/1.1, or as streams of
 // one over HTTP/2. A server that says it is busy, or refuses or shuts an extra connection,
 // brings it down for the rest of the transfer's life, to one if need be.
@@ -49,9 +40,9 @@ struct CurlTransfer::Impl final : CurlTaskContext {
     void run();
     void takeOrders();
     // Those asked for start in turn, each once the request before it has gone, so that the
-    // requests reach the server in order, and while fewer than two are under way: one that ends
-    // early (a small picture) lets the next begin, and a far server's round trip is not waited
-    // out once a file.
+    // requests reach the server in order, and while fewer than the connections allowed are under
+    // way: one that ends early (a small picture) lets the next begin, and a far server's round trip
+    // is not waited out once a file.
     bool startNext();  // true: one started
     void perform();
     void endAll();
@@ -64,7 +55,7 @@ struct CurlTransfer::Impl final : CurlTaskContext {
 
     void setConnections(long count) {
         connections = count;
-        curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, count);
+        // All of them, so also those to any one host (the server, or its proxy).
         curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, count);
     }
     // The attempt of task ended with code: it is tried again later, or ends.
@@ -101,11 +92,10 @@ void CurlTransfer::Impl::run() {
         if (cancelled.load()) {
             endAll();
         }
-        startNext();
         perform();
         resumeDue();
-        // A request that went out, or one that ended, can let the next one start now rather
-        // than after the next wait.
+        // A request asked for, one that went out, or one that ended can let the next one start
+        // now rather than after the next wait; one started is driven at once, by the next pass.
         if (!tellEnded() && !startNext()) {
             curl_multi_poll(multi.get(), nullptr, 0, pollTimeout(), nullptr);
         }
@@ -250,7 +240,11 @@ void CurlTransfer::Impl::endAll() {
 
 CurlTransfer::CurlTransfer(Post post, CurlTransferOptions options)
     : impl_(std::make_unique<Impl>(std::move(post))) {
-    globalInit();
+    // Once a process, before its first handle, whichever thread makes the first transfer.
+    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (initialised != CURLE_OK) {
+        throw std::runtime_error("libcurl could not be initialised");
+    }
     impl_->options = options;
     impl_->multi.reset(curl_multi_init());
     if (!impl_->multi) {
@@ -261,13 +255,12 @@ CurlTransfer::CurlTransfer(Post post, CurlTransferOptions options)
 }
 
 // The thread goes first, with its tasks; the connection cache lives in the multi handle, which
-// goes last.
+// goes last. The loop looks at stopping before each pass, so nothing needs cancelling first.
 CurlTransfer::~CurlTransfer() {
     {
         std::lock_guard lock(impl_->mutex);
         impl_->stopping = true;
     }
-    impl_->cancelled = true;
     curl_multi_wakeup(impl_->multi.get());
     impl_->thread.join();
 }

@@ -12,7 +12,7 @@ namespace zavoket {
 //
 // Threads: the object has one thread of its own for its whole life, which drives libcurl and
 // calls the sinks; every member returns at once. What happens to each request is posted to the
-// owner's thread, where its events are told. Requests leave in order, on at most two
+// owner's thread, where its events are told. Requests leave in order, on at most four
 // connections, each once the request before it has gone, so the link never idles between files.
 //
 // States told, as libcurl sees the connection: 1 look-up started, 2 address found,

@@ -7,13 +7,8 @@
 namespace zavoket {
 
 struct DesktopProxy::Factory {
-    Factory() : handle(px_proxy_factory_new()) {}
-    ~Factory() {
-        if (handle != nullptr) {
-            px_proxy_factory_free(handle);
-        }
-    }
-    pxProxyFactory* handle;
+    std::unique_ptr<pxProxyFactory, decltype(&px_proxy_factory_free)> handle{
+        px_proxy_factory_new(), &px_proxy_factory_free};
 };
 
 DesktopProxy::DesktopProxy() = default;
@@ -26,10 +21,12 @@ std::string DesktopProxy::proxyFor(const std::string& url) {
     if (factory_->handle == nullptr) {
         return {};
     }
-    char** proxies = px_proxy_factory_get_proxies(factory_->handle, url.c_str());
+    const std::unique_ptr<char*[], decltype(&px_proxy_factory_free_proxies)> proxies(
+        px_proxy_factory_get_proxies(factory_->handle.get(), url.c_str()),
+        &px_proxy_factory_free_proxies);
     std::string chosen;
     // The first the settings name that libcurl can use; "direct://" means none.
-    for (char** proxy = proxies; proxy != nullptr && *proxy != nullptr; ++proxy) {
+    for (char** proxy = proxies.get(); proxy != nullptr && *proxy != nullptr; ++proxy) {
         const std::string_view candidate(*proxy);
         if (candidate.starts_with("direct://")) {
             break;
@@ -39,9 +36,6 @@ std::string DesktopProxy::proxyFor(const std::string& url) {
             chosen = candidate;
             break;
         }
-    }
-    if (proxies != nullptr) {
-        px_proxy_factory_free_proxies(proxies);
     }
     return chosen;
 }
