@@ -37,6 +37,8 @@ CurlTask::CurlTask(CurlTaskContext& context, RequestId id, std::string url, Body
 CurlTask::~CurlTask() {
     // A connection it opened that outlives it, or goes with it, closes unreported.
     std::erase_if(context_.sockets, [this](const auto& entry) { return entry.second == this; });
+    // Out of the multi handle before its cleanup, as libcurl asks; nothing where it is out.
+    curl_multi_remove_handle(context_.multi.get(), easy_.get());
 }
 
 void CurlTask::tellEnd() {

@@ -156,8 +156,8 @@ class CurlTask {
     std::optional<std::size_t> signed_;
     char errorText_[CURL_ERROR_SIZE] = {};
     FetchResult result_;
-    // Last, so it goes first: its cleanup takes it out of the multi handle while all it points
-    // to (the header list, the error buffer) is still there.
+    // Last, so it goes first, while all it points to (the header list, the error buffer) is
+    // still there.
     std::unique_ptr<CURL, CurlEasyDeleter> easy_;
 };
 
