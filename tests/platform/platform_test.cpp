@@ -264,9 +264,8 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
             return false;
         }
         ranges.push_back(request.get_header_value("Range"));
-        ranges.size() > fetch.firstAnswers&& fetch.answerAgain
-            ? fetch.answerAgain(request, response)
-            : fetch.answer(response);
+        const bool again = ranges.size() > fetch.firstAnswers && fetch.answerAgain;
+        again ? fetch.answerAgain(request, response) : fetch.answer(response);
         return true;
     });
     if (fetch.proxy && std::string_view(fetch.proxy) == "GNOME" &&
