@@ -131,12 +131,13 @@ void stall(R& r) {
 void plain(R& r) {
     r.set_content("G@", "video/mpeg");
 }
-// The second file, with its time and a tag of its own to go on from; half of it where cut; all
-// of it in chunks where whole, whatever range was asked for.
+// The second file, with its time and a tag of its own to go on from (neither without a tag);
+// half of it where cut; all of it in chunks where whole, whatever range was asked for.
 void secondFile(R& r, bool cut, bool whole = false, const char* tag = "\"a\"") {
     const auto bytes = collection().bytes(1);
-    r.set_header("Last-Modified", sample::kServedModifiedText);
-    r.set_header("ETag", tag);
+    if (tag) {
+        r.set_header("Last-Modified", sample::kServedModifiedText), r.set_header("ETag", tag);
+    }
     r.status = whole ? 200 : -1;
     whole ? r.set_chunked_content_provider("image/jpeg",
                                            [=](auto offset, auto& sink) {
@@ -217,7 +218,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     // A link that drops: the rest is asked for where the server can tell it is the same file,
     // the whole file again where not; a server that is only busy costs no try.
     FetchCase{.name = "ResumedAfterACut", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::Received, .status = 206,
-              .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
+              .file = 1, .answerAgain = [](const Q& q, R& r) { secondFile(r, false, q.get_header_value("If-Range") != "\"a\""); }, .retries = 3, .asked = 2,
+              .rangeAsked = true, .toldRetries = 1},
     FetchCase{.name = "ARangeIgnored", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::Received, .status = 200,
               .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false, true); }, .retries = 3, .asked = 2,
               .rangeAsked = true, .toldRetries = 1},
@@ -240,7 +242,13 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{.name = "AProxyAsksForAPassword", .answer = [](R& r) { r.status = 407; }, .outcome = O::HttpError, .status = 407,
               .file = -2, .proxy = "environment"},
     FetchCase{.name = "AProxyRefuses", .answer = [](R& r) { r.status = 403; }, .outcome = O::HttpError, .status = 403, .file = -2,
-              .proxy = "GNOME"}),
+              .proxy = "GNOME"},
+    // A redirect's tag and time are its own: the file, which has neither, is asked for whole again.
+    FetchCase{.name = "CutAfterARedirect", .answer = [](R& r) { r.set_header("ETag", "\"r\""), r.set_header("Last-Modified", sample::kServedModifiedText), r.set_redirect("/y/x"); },
+              .outcome = O::Received, .status = 200, .answerAgain = [](const Q& q, R& r) { q.path == "/x" ? r.set_redirect("/z/x") : secondFile(r, q.path == "/y/x", false, nullptr); },
+              .retries = 3, .asked = 4, .toldRetries = 1},
+    FetchCase{.name = "SilentOnce", .answer = stall, .outcome = O::Received, .status = 200, .file = 1,
+              .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 1, .asked = 2, .toldRetries = 1}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
