@@ -135,9 +135,8 @@ void plain(R& r) {
 // half of it where cut; all of it in chunks where whole, whatever range was asked for.
 void secondFile(R& r, bool cut, bool whole = false, const char* tag = "\"a\"") {
     const auto bytes = collection().bytes(1);
-    if (tag) {
-        r.set_header("Last-Modified", sample::kServedModifiedText), r.set_header("ETag", tag);
-    }
+    tag ? (r.set_header("Last-Modified", sample::kServedModifiedText), r.set_header("ETag", tag))
+        : void();
     r.status = whole ? 200 : -1;
     whole ? r.set_chunked_content_provider("image/jpeg",
                                            [=](auto offset, auto& sink) {
@@ -217,9 +216,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{.name = "CancelledWhileTheServerStalls", .answer = stall, .outcome = O::Cancelled, .file = -2, .cancel = true},
     // A link that drops: the rest is asked for where the server can tell it is the same file,
     // the whole file again where not; a server that is only busy costs no try.
-    FetchCase{.name = "ResumedAfterACut", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::Received, .status = 206,
-              .file = 1, .answerAgain = [](const Q& q, R& r) { secondFile(r, false, q.get_header_value("If-Range") != "\"a\""); }, .retries = 3, .asked = 2,
-              .rangeAsked = true, .toldRetries = 1},
+    FetchCase{.name = "ResumedAfterACut", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::Received, .status = 206, .file = 1,
+              .answerAgain = [](const Q& q, R& r) { secondFile(r, false, q.get_header_value("If-Range") != "\"a\""); }, .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
     FetchCase{.name = "ARangeIgnored", .answer = [](R& r) { secondFile(r, true); }, .outcome = O::Received, .status = 200,
               .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false, true); }, .retries = 3, .asked = 2,
               .rangeAsked = true, .toldRetries = 1},
