@@ -108,7 +108,7 @@ struct FetchCase {
     bool rangeAsked = false;  // the second asks for the rest of the body the first cut short
     int toldRetries = 0;      // pauses the owner heard of
     bool https = false;       // /x by a server of its own over https, which sends it on to http
-    bool nowhere = false;     // where nothing listens
+    bool nowhere = false;     // where nothing listens; with byName, a name no resolver knows
 };
 
 constexpr std::uint64_t kFile0 = UINT64_MAX;
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{.name = "ACopyCutShort", .outcome = O::Received, .states = {1, 2, 3, 4, 5, 6, 7, 5, 6, 7, 8, 12}, .file = 0,
               .next = kReused, .since = kServed, .copyBytes = 100},
     FetchCase{.name = "ATimeInTheFuture", .answer = [](R& r) { r.set_header("Last-Modified", "Fri, 01 Jul 2039 00:00:00 GMT"), plain(r); },
-              .outcome = O::Received, .since = kServed + 60, .copyBytes = 2},
+              .outcome = O::Received, .next = kNewConnection, .since = kServed + 60, .copyBytes = 2},
     FetchCase{.name = "AnUnreadableTime", .answer = [](R& r) { r.set_header("Last-Modified", "yesterday"), plain(r); },
               .outcome = O::Received, .since = kServed + 60, .copyBytes = 2},
     FetchCase{.name = "LongerThanTheFreeSpace", .outcome = O::SinkFailed, .status = 200, .file = -2, .room = 1000},
@@ -246,7 +246,12 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               .outcome = O::Received, .status = 200, .answerAgain = [](const Q& q, R& r) { q.path == "/x" ? r.set_redirect("/z/x") : secondFile(r, q.path == "/y/x", false, nullptr); },
               .retries = 3, .asked = 4, .toldRetries = 1},
     FetchCase{.name = "SilentOnce", .answer = stall, .outcome = O::Received, .status = 200, .file = 1,
-              .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 1, .asked = 2, .toldRetries = 1}),
+              .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 1, .asked = 2, .toldRetries = 1},
+    // Up to their limits, an error page is read whole and a body as long as a head is judged as it comes: the connection stays.
+    FetchCase{.name = "AnErrorPageUpToTheLimit", .answer = [](R& r) { r.status = 404, r.set_content(std::string(1 << 20, 'x'), "text/html"); }, .outcome = O::HttpError, .status = 404, .next = kReused},
+    FetchCase{.name = "ABodyAsLongAsAHead", .answer = [](R& r) { r.set_content(std::string(kStandingHeadBytes, 'b'), "video/mpeg"); }, .outcome = O::Received, .status = 200, .next = kReused},
+    FetchCase{.name = "AnUnaskedPart", .answer = [](R& r) { r.status = 206, r.set_header("Content-Range", "bytes 0-1/2"), plain(r); }, .outcome = O::HttpError, .status = 206},
+    FetchCase{.name = "NoSuchHost", .outcome = O::TransportError, .states = {1, 11}, .byName = true, .nowhere = true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -305,9 +310,10 @@ TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     };
     // Where nothing listens: only a proxy reaches it.
     const std::string url =
-        fetch.https                    ? "https://127.0.0.1:" + std::to_string(securePort) + "/x"
-        : fetch.proxy || fetch.nowhere ? "http://127.0.0.2:9/x"
-        : fetch.answer                 ? server.baseUrl() + "x"
+        fetch.https                     ? "https://127.0.0.1:" + std::to_string(securePort) + "/x"
+        : fetch.nowhere && fetch.byName ? "http://nowhere.invalid/x"
+        : fetch.proxy || fetch.nowhere  ? "http://127.0.0.2:9/x"
+        : fetch.answer                  ? server.baseUrl() + "x"
         : fetch.byName ? "http://localhost:" + std::to_string(server.port()) + "/1101/1101-A.jpg"
                        : server.baseUrl() + "1101\\1101-A.jpg";
     const std::string nextUrl = server.baseUrl() + "1101/1101-A.jpg";
