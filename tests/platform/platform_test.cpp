@@ -251,6 +251,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
     FetchCase{.name = "AnErrorPageUpToTheLimit", .answer = [](R& r) { r.status = 404, r.set_content(std::string(1 << 20, 'x'), "text/html"); }, .outcome = O::HttpError, .status = 404, .next = kReused},
     FetchCase{.name = "ABodyAsLongAsAHead", .answer = [](R& r) { r.set_content(std::string(kStandingHeadBytes, 'b'), "video/mpeg"); }, .outcome = O::Received, .status = 200, .next = kReused},
     FetchCase{.name = "AnUnaskedPart", .answer = [](R& r) { r.status = 206, r.set_header("Content-Range", "bytes 0-1/2"), plain(r); }, .outcome = O::HttpError, .status = 206},
+    FetchCase{.name = "ACopyAsNewerAsItsFolderTells", .outcome = O::NotModified, .file = -2, .since = kServed + 1, .copyBytes = 100},
     FetchCase{.name = "NoSuchHost", .outcome = O::TransportError, .states = {1, 11}, .byName = true, .nowhere = true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
