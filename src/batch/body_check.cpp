@@ -68,8 +68,8 @@ bool isMarkup(std::string_view head) {
 
 }  // namespace
 
-bool canBeCatalogueFile(std::string_view contentType, std::string_view head, bool picture) {
-    if (declaresText(contentType) || head.empty()) {
+bool canBeCatalogueFile(std::string_view head, bool picture) {
+    if (head.empty()) {
         return false;
     }
     // Neither a JPEG picture nor an MPEG clip is text or markup; one of either may begin with a
@@ -83,7 +83,7 @@ bool canBeCatalogueFile(std::string_view contentType, std::string_view head, boo
 BodyPlan CatalogueBodyCheck::plan() {
     const IncomingFile::Probe probe = file_.probe();
     BodyPlan plan{.possible = probe.folderUsable, .modifiedSince = {}};
-    if (probe.copy && canBeCatalogueFile({}, probe.copy->head, picture_)) {
+    if (probe.copy && canBeCatalogueFile(probe.copy->head, picture_)) {
         plan.modifiedSince = probe.copy->modified;
         plan.copyBytes = probe.copy->length;
         plan.timeGrain = probe.copy->timeGrain;
@@ -122,14 +122,12 @@ bool CatalogueBodyCheck::complete() {
 }
 
 bool CatalogueBodyCheck::decide() {
-    refused_ = !canBeCatalogueFile({}, std::string_view(head_).substr(0, kHeadBytes), picture_);
+    refused_ = !canBeCatalogueFile(std::string_view(head_).substr(0, kHeadBytes), picture_);
     if (refused_) {
         return false;
     }
     decided_ = true;
-    const bool taken = file_.append(head_);
-    head_.clear();
-    return taken;
+    return file_.append(head_);
 }
 
 }  // namespace zavoket

@@ -39,9 +39,9 @@ class CatalogueBodyCheck final : public BodySink {
     std::string head_;  // the first bytes, held until they can be judged
 };
 
-// Whether a body that begins with head, declared as contentType, can be a catalogue file.
-// head holds the first kStandingHeadBytes bytes, or the whole of a shorter body.
-[[nodiscard]] bool canBeCatalogueFile(std::string_view contentType, std::string_view head,
-                                      bool picture);
+// Whether a body that begins with head can be a catalogue file, whatever type it was declared
+// as (a declared text is refused before its body comes). head holds the first
+// kStandingHeadBytes bytes, or the whole of a shorter body.
+[[nodiscard]] bool canBeCatalogueFile(std::string_view head, bool picture);
 
 }  // namespace zavoket

@@ -45,7 +45,6 @@ size_t CurlTask::onHeader(char* data, size_t size, size_t count, void* self) {
     auto* task = static_cast<CurlTask*>(self);
     const std::string_view line(data, size * count);
     if (line.starts_with("HTTP/")) {
-        task->bodyWanted_ = task->redirecting_ = false;
         task->responseStarted_ = true;
         task->etag_.clear();
         task->lastModified_.clear();
@@ -121,7 +120,6 @@ bool CurlTask::repeatsAnAnswer(std::span<const char> bytes) {
         return false;
     }
     signed_ = std::hash<std::string>{}(signature_);
-    signature_.clear();
     return std::ranges::any_of(context_.recentAnswers, [this](const auto& answer) {
         return answer.second == *signed_ && answer.first != answeredPath();
     });
@@ -159,7 +157,7 @@ bool CurlTask::endOfHeaders() {
     curl_easy_setopt(
         e, CURLOPT_FORBID_REUSE,
         (whole && length < static_cast<curl_off_t>(kStandingHeadBytes)) || status == 408 ? 1L : 0L);
-    const auto declared = (length > 0 ? static_cast<std::uint64_t>(length) : 0) + received_;
+    const auto declared = static_cast<std::uint64_t>(std::max<curl_off_t>(length, 0)) + received_;
     if (declared > context_.options.maxBodyBytes) {
         stop_ = Stop::TooLarge;
     } else if (!bodyWanted_ && !heading_ && declared > kMaxOtherBodyBytes) {

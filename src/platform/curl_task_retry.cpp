@@ -57,7 +57,6 @@ void CurlTask::prepareRetry() {
     ++tries_;
     if (stop_ == Stop::OutOfStep) {
         bodyBytes_ = 0;  // not the file's bytes: nothing of them to go on from
-        validator_.clear();
     }
     requestSent_ = responseStarted_ = bodyWanted_ = redirecting_ = false;
     resolveReported_ = socketOpened_ = false;

@@ -43,6 +43,7 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
         {"a web page by its type", " Text/HTML ; charset=UTF-8", {"\xFF\xD8\xFF"}, true, false},
         {"an XHTML page by its type", "application/xhtml+xml", {"G@\x11"}, false, false},
         {"a redirect's body", "image/jpeg", {"<h", "", "\xFF\xD8\xFF\xDB"}, true, true},
+        {"a clip just long enough to judge", "", {std::string(kStandingHeadBytes, '\0')}, false, true},
         // clang-format on
     };
     for (const auto& row : kRows) {
@@ -54,6 +55,9 @@ TEST(BodyCheckTest, OnlyWhatCanBeTheCatalogueFileGoesThroughWhole) {
             taken = taken && (part.empty() ? check.restart(row.type) : check.append(part));
             expected = part.empty() ? "" : expected + part;
         }
+        // Once its head can be judged, a body goes on to its file as it comes.
+        const bool judged = taken && expected.size() >= kStandingHeadBytes;
+        EXPECT_EQ(file.bytes.size(), judged ? expected.size() : 0) << row.name;
         EXPECT_EQ(taken && check.complete(), row.kept) << row.name;
         EXPECT_EQ(file.bytes, row.kept ? expected : file.bytes) << row.name;
     }
