@@ -76,8 +76,9 @@ class CurlTask {
                                                                       bool othersOpen,
                                                                       bool& busy) const;
     // Out of the multi handle until begin() again, which asks for the rest of the body the sink
-    // holds where the answer allows it, or for all of it.
-    void prepareRetry();
+    // holds where the answer allows it, or for all of it. counted: it is one of the file's tries,
+    // which a busy server's answer, while connections can still be given up, is not.
+    void prepareRetry(bool counted);
     [[nodiscard]] int tries() const { return tries_; }
     // Ends it there and then, as dropped or cancelled: its sink hears nothing more.
     void abandon();

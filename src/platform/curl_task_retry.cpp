@@ -49,12 +49,12 @@ std::optional<std::chrono::milliseconds> CurlTask::retryDelay(CURLcode code, boo
     return context_.options.firstPause * (1 << std::min(tries_, 8));
 }
 
-void CurlTask::prepareRetry() {
+void CurlTask::prepareRetry(bool counted) {
     if (std::exchange(added_, false)) {
         curl_multi_remove_handle(context_.multi.get(), easy_.get());
     }
     flushHeldClose();
-    ++tries_;
+    tries_ += counted ? 1 : 0;
     if (stop_ == Stop::OutOfStep) {
         bodyBytes_ = 0;  // not the file's bytes: nothing of them to go on from
     }

@@ -182,14 +182,14 @@ void CurlTransfer::Impl::ended(CurlTask& task, CURLcode code) {
     if (busy && connections > 1) {
         // Not the file's failure: it is asked again in its turn, on fewer connections.
         setConnections(connections - 1);
-        task.prepareRetry();
+        task.prepareRetry(false);
         due[&task] = std::chrono::steady_clock::now() + *delay;
         return;
     }
     if (task.tries() >= options.retries) {
         return task.finish(code);
     }
-    task.prepareRetry();
+    task.prepareRetry(true);
     due[&task] = std::chrono::steady_clock::now() + *delay;
     post([&events = task.events(), id = task.id(), delay = *delay, attempt = task.tries()] {
         events.requestRetrying(id, delay, attempt);

@@ -231,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
               .file = 1, .answerAgain = [](const Q& q, R& r) { secondFile(r, false, q.get_header_value("If-Range") != "\"b\"", "\"b\""); },
               .retries = 3, .asked = 2, .rangeAsked = true, .toldRetries = 1},
     FetchCase{.name = "BusyUntilOneConnectionIsLeft", .answer = [](R& r) { r.status = 503, r.set_header("Retry-After", "0"); }, .outcome = O::Received,
-              .status = 200, .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 4, .asked = 5, .toldRetries = 1, .firstAnswers = 4},
+              .status = 200, .file = 1, .answerAgain = [](const Q&, R& r) { secondFile(r, false); }, .retries = 3, .asked = 5, .toldRetries = 1, .firstAnswers = 4},
     FetchCase{.name = "CancelledWhileItWaitsToTryAgain", .answer = [](R& r) { r.status = 503, r.set_header("Retry-After", "5"); },
               .outcome = O::Cancelled, .file = -2, .cancel = true},
     // Where the only proxy set is one libcurl cannot use, it goes directly.
