@@ -292,9 +292,9 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
                (!answer.once || answered.insert(index).second) &&
                (sample::answerAs(answer.answer, collection, index, request, response), true);
     };
-    if (answer.answer == M::None && answer.before == Before::Nothing && !answer.oneConnection) {
-        server.stop();  // nothing listens there any more
-    }
+    // Where nothing answers, nothing listens any more.
+    const bool nothing = answer.answer == M::None && answer.before == Before::Nothing;
+    nothing && !answer.oneConnection ? server.stop() : void();
     std::map<std::size_t, bool> standing;  // whether a copy of the first batch stands
     struct stat info {};
     if (answer.before == Before::FirstBatch) {
@@ -315,9 +315,7 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
     }
     server.setFault(fault);
     const test::TempFolder other;
-    if (answer.opened > 0) {
-        during(answer.opened, [&] { view.folder = other.str(); });
-    }
+    answer.opened > 0 ? during(answer.opened, [&] { view.folder = other.str(); }) : void();
     ASSERT_TRUE(run.runToEnd());
     for (std::size_t i = answer.opened; answer.opened > 0 && i < Catalogue::kSize; ++i) {
         EXPECT_TRUE(holdsServedBytes(i, other.path())) << "not in the folder opened: " << i;

@@ -61,9 +61,7 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
         "/" + collection.urlPath(40), [&] { halfway.set_value(); }, true);
     std::vector<std::string> argv = {ZAVOKET_BATCH, "--url", server.baseUrl(), "--folder",
                                      folder.str()};
-    if (kill.named) {
-        argv.emplace_back("--named");
-    }
+    kill.named ? void(argv.emplace_back("--named")) : void();
     test::Process child(argv);
     ASSERT_EQ(halfway.get_future().wait_for(20s), std::future_status::ready);
     // File 40 is asked for behind file 39: the child waits in file 40 once 39 has its name.
@@ -76,7 +74,9 @@ TEST_P(KilledMidBodyTest, LeavesOnlyWholeFilesAndNoTemporaryName) {
     const auto names = test::listFolder(folder.path());
     // The file in transfer, and those asked for behind it where they have begun.
     const auto left = std::count_if(names.begin(), names.end(), isStoreTemporaryName);
-    EXPECT_TRUE(kill.leavesTheName ? left >= 1 && left <= 1 + static_cast<long>(BatchRun::kAhead) : left == 0) << left;
+    EXPECT_TRUE(kill.leavesTheName ? left >= 1 && left <= 1 + static_cast<long>(BatchRun::kAhead)
+                                   : left == 0)
+        << left;
     if (kill.leavesTheName) {
         AtomicFileStore store;  // the folder's next use
         EXPECT_TRUE(store.prepare(folder.str(), "x")->restart(""));

@@ -476,9 +476,7 @@ TEST_P(AtomicFileStoreTest, AFileShowsOnlyWholeUnderItsNameOrNotAtAll) {
         struct stat info {};
         EXPECT_TRUE(!row.ok || (::stat(named.c_str(), &info) == 0 && info.st_mtime == 1767225600))
             << row.named;
-        if (row.ok) {
-            standing[row.named] = row.bytes;
-        }
+        row.ok ? void(standing[row.named] = row.bytes) : void();
     }
     EXPECT_EQ(readText(outside.path() / "target"), "keep me");
     EXPECT_TRUE(store.prepare(folder.str(), "1107-A.jpg")->restart(""));  // dropped: no name left

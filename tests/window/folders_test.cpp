@@ -56,9 +56,7 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
     std::promise<void> closed;
     std::jthread watchdog([&] {
         closed.get_future().wait_for(3s);
-        if (stick) {
-            stick->thaw();
-        }
+        stick ? stick->thaw() : void();
     });
     std::chrono::steady_clock::duration took{};
     const auto close = [&] {
@@ -72,9 +70,8 @@ TEST_P(CloseTest, EndsAtOnceInTheMiddleOfAFileAndLeavesNothingOfIt) {
         ASSERT_TRUE(
             static_cast<FileList*>(fileList())->setPath(QByteArray::fromStdString(where.string())));
         EXPECT_EQ(fileList()->count(), flush == Flush::Done ? 5 : 4);
-        if (stick) {
-            stick->freeze();  // as a stick pulled half out, or a share whose link dropped
-        }
+        // As a stick pulled half out, or a share whose link dropped.
+        stick ? stick->freeze() : void();
         closing.set_value();
         const auto at = std::chrono::steady_clock::now();
         GetParam().titleBar ? (void)form->close() : click("CloseButton");

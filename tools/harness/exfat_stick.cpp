@@ -61,9 +61,7 @@ ExfatStick::~ExfatStick() {
 }
 
 void ExfatStick::signal(int number) const {
-    if (daemon_) {
-        ::kill(daemon_->pid(), number);
-    }
+    daemon_ ? void(::kill(daemon_->pid(), number)) : void();
 }
 
 }  // namespace zavoket::harness

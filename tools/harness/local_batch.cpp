@@ -13,9 +13,7 @@ void RecordingView::batchEnded(const BatchEnding& e) {
     moving = false;
     ending = e;
     ++endings;
-    if (onEnding) {
-        onEnding();
-    }
+    onEnding ? onEnding() : void();
 }
 
 Post TaskQueue::poster() {
