@@ -28,15 +28,13 @@ bool headerIs(std::string_view line, std::string_view name) {
            });
 }
 
+// The value of a header line, without the blanks around it and the line's end.
 std::string headerValue(std::string_view line) {
     line.remove_prefix(line.find(':') + 1);
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-        line.remove_prefix(1);
-    }
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) {
-        line.remove_suffix(1);
-    }
-    return std::string(line);
+    const auto first = line.find_first_not_of(" \t");
+    return first == std::string_view::npos
+               ? std::string()
+               : std::string(line.substr(first, line.find_last_not_of(" \t\r\n") + 1 - first));
 }
 
 }  // namespace
@@ -78,7 +76,7 @@ size_t CurlTask::onBody(char* data, size_t size, size_t count, void* self) {
         task->stop_ = task->received_ > kMaxOtherBodyBytes ? Stop::OtherTooLarge : Stop::None;
     } else if (task->received_ > task->context_.options.maxBodyBytes) {
         task->stop_ = Stop::TooLarge;
-    } else if (task->bodyBytes_ < task->signedLength_ && task->repeatsAnAnswer({data, n})) {
+    } else if (!task->signed_ && task->repeatsAnAnswer({data, n})) {
         task->stop_ = Stop::OutOfStep;  // its connection goes with it
     } else if (!task->sink_.append(std::span<const char>(data, n))) {
         task->stop_ = Stop::SinkFailed;
