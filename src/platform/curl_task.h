@@ -69,12 +69,15 @@ class CurlTask {
     void begin();
     // The multi handle says the attempt has ended, for good.
     void finish(CURLcode code);
+    struct Retry {
+        std::chrono::milliseconds delay;
+        // The server only said it has too much to do, or shut a connection of ours while another
+        // was open.
+        bool busy;
+    };
     // Before finish(): how long to wait before another attempt, where one is worth it (the link
-    // or the server failed for a while); busy: the server only said it has too much to do, or
-    // shut a connection of ours while another was open.
-    [[nodiscard]] std::optional<std::chrono::milliseconds> retryDelay(CURLcode code,
-                                                                      bool othersOpen,
-                                                                      bool& busy) const;
+    // or the server failed for a while).
+    [[nodiscard]] std::optional<Retry> retryDelay(CURLcode code, bool othersOpen) const;
     // Out of the multi handle until begin() again, which asks for the rest of the body the sink
     // holds where the answer allows it, or for all of it. counted: it is one of the file's tries,
     // which a busy server's answer, while connections can still be given up, is not.

@@ -27,26 +27,25 @@ void CurlTask::askForTheRest() {
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, ifRange_.get());
 }
 
-std::optional<std::chrono::milliseconds> CurlTask::retryDelay(CURLcode code, bool othersOpen,
-                                                              bool& busy) const {
+std::optional<CurlTask::Retry> CurlTask::retryDelay(CURLcode code, bool othersOpen) const {
     long status = 0;
     curl_off_t retryAfter = -1;
     curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(easy_.get(), CURLINFO_RETRY_AFTER, &retryAfter);
     const bool busyAnswer = code == CURLE_OK && (status == 503 || status == 429);
     // A server that allows fewer connections than ours refuses, resets or closes the extra one.
-    busy = busyAnswer || (othersOpen && !responseStarted_ &&
-                          (code == CURLE_COULDNT_CONNECT || code == CURLE_RECV_ERROR ||
-                           code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING));
+    const bool busy = busyAnswer || (othersOpen && !responseStarted_ &&
+                                     (code == CURLE_COULDNT_CONNECT || code == CURLE_RECV_ERROR ||
+                                      code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING));
     const bool again = busy || (code == CURLE_OK && status == 408) || stop_ == Stop::OutOfStep ||
                        (stop_ == Stop::None && isPassing(code) && !proxied_);
     if (!again || context_.cancelled.load()) {
         return std::nullopt;
     }
     if (busyAnswer && retryAfter >= 0) {
-        return std::chrono::seconds(std::min(retryAfter, kLongestRetryAfter));
+        return Retry{std::chrono::seconds(std::min(retryAfter, kLongestRetryAfter)), busy};
     }
-    return context_.options.firstPause * (1 << std::min(tries_, 8));
+    return Retry{context_.options.firstPause * (1 << std::min(tries_, 8)), busy};
 }
 
 void CurlTask::prepareRetry(bool counted) {

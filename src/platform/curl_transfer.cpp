@@ -43,10 +43,10 @@ struct CurlTransfer::Impl final : CurlTaskContext {
     // requests reach the server in order, and while fewer than the connections allowed are under
     // way: one that ends early (a small picture) lets the next begin, and a far server's round trip
     // is not waited out once a file.
-    bool startNext();  // true: one started
+    bool startNext();  // whether one started
     void perform();
     void endAll();
-    bool tellEnded();  // true: one was told
+    bool tellEnded();  // whether one was told
     void tellCancelled(const Asked& unstarted) {
         post([events = unstarted.events, id = unstarted.id] {
             events->requestEnded(id, {.outcome = FetchOutcome::Cancelled, .detail = "dropped"});
@@ -174,24 +174,23 @@ void CurlTransfer::Impl::perform() {
 void CurlTransfer::Impl::ended(CurlTask& task, CURLcode code) {
     const bool othersOpen = std::ranges::any_of(
         tasks, [&](const auto& t) { return t.get() != &task && t->underWay(); });
-    bool busy = false;
-    const auto delay = task.retryDelay(code, othersOpen, busy);
-    if (!delay) {
+    const auto retry = task.retryDelay(code, othersOpen);
+    if (!retry) {
         return task.finish(code);
     }
-    if (busy && connections > 1) {
+    if (retry->busy && connections > 1) {
         // Not the file's failure: it is asked again in its turn, on fewer connections.
         setConnections(connections - 1);
         task.prepareRetry(false);
-        due[&task] = std::chrono::steady_clock::now() + *delay;
+        due[&task] = std::chrono::steady_clock::now() + retry->delay;
         return;
     }
     if (task.tries() >= options.retries) {
         return task.finish(code);
     }
     task.prepareRetry(true);
-    due[&task] = std::chrono::steady_clock::now() + *delay;
-    post([&events = task.events(), id = task.id(), delay = *delay, attempt = task.tries()] {
+    due[&task] = std::chrono::steady_clock::now() + retry->delay;
+    post([&events = task.events(), id = task.id(), delay = retry->delay, attempt = task.tries()] {
         events.requestRetrying(id, delay, attempt);
     });
 }
@@ -208,8 +207,9 @@ void CurlTransfer::Impl::resumeDue() {
     }
 }
 
+// Until the next try is due: libcurl's own timers shorten the wait, and every order wakes it.
 int CurlTransfer::Impl::pollTimeout() const {
-    auto wait = std::chrono::milliseconds(1000);
+    auto wait = std::chrono::milliseconds(std::chrono::minutes(1));
     const auto now = std::chrono::steady_clock::now();
     for (const auto& [task, when] : due) {
         wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(when - now));
