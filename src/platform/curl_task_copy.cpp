@@ -32,7 +32,7 @@ bool CurlTask::bodyAfterHead() {
 }
 
 // The server's Last-Modified, where it can be one: not later than the answer's Date (or than
-// now, without one); an unreadable one is none.
+// now, without one); an unreadable one is none. libcurl tells either as -1 where it has none.
 std::optional<std::int64_t> CurlTask::servedModified() {
     curl_off_t modified = -1;
     curl_easy_getinfo(easy_.get(), CURLINFO_FILETIME_T, &modified);
@@ -41,9 +41,9 @@ std::optional<std::int64_t> CurlTask::servedModified() {
         curl_easy_header(easy_.get(), "Date", 0, CURLH_HEADER, -1, &date) == CURLHE_OK
             ? curl_getdate(date->value, nullptr)
             : -1;
-    const time_t latest = sent >= 0 ? sent : std::time(nullptr);
-    return modified >= 0 && modified <= latest ? std::optional<std::int64_t>(modified)
-                                               : std::nullopt;
+    const time_t latest = sent != -1 ? sent : std::time(nullptr);
+    return modified != -1 && modified <= latest ? std::optional<std::int64_t>(modified)
+                                                : std::nullopt;
 }
 
 }  // namespace zavoket
