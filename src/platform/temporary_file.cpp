@@ -83,7 +83,7 @@ TemporaryFile::TemporaryFile(UniqueFd dir, UniqueFd file, std::string tempName,
       run_(run) {}
 
 TemporaryFile::~TemporaryFile() {
-    if (!tempName_.empty()) {
+    if (note_) {  // a temporary name stands until the file has its own
         ::unlinkat(dir_.get(), tempName_.c_str(), 0);
     }
 }
@@ -243,7 +243,6 @@ std::error_code TemporaryFile::renameInto(int target, const std::string& name) {
     if (::renameat(dir_.get(), tempName_.c_str(), target, name.c_str()) != 0) {
         return lastError();
     }
-    tempName_.clear();
     note_.release();
     return {};
 }
