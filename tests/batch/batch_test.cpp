@@ -110,7 +110,7 @@ TEST_P(StopTest, StopsRightAfterThatFileOnceItHasItsName) {
         batch.stop();
     };
     if (inPause) {
-        server.setFault([&](const auto& request, auto& response) {
+        server.setFault([this, at = at](const auto& request, auto& response) {
             const auto index = static_cast<std::size_t>(collection.find(request.path));
             return (index == at || index == at + 1) &&
                    (sample::answerAs(M::HalfThenReset, collection, index, request, response), true);
@@ -386,6 +386,9 @@ TEST_P(AnswerTest, NothingButTheFilesIsSavedAndTheEndingSaysWhatFailed) {
                 view.kept == static_cast<int>(answer.opened > 0 ? answer.opened - 2
                                                                 : 192 - answer.files.size()))
         << view.kept;
+    // A request dropped at the ending may still be answered: the server stops before what its
+    // fault reads goes.
+    server.stop();
 }
 
 }  // namespace

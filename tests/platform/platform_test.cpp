@@ -267,8 +267,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, FetchTest, ::testing::Values(
 
 TEST_P(FetchTest, EndsAsTheAnswerDeservesAndLeavesTheTransferUsable) {
     const FetchCase& fetch = GetParam();
+    std::vector<std::string> ranges;  // of each request for /x; outlives the server that fills it
     test::HeldServer server(collection());
-    std::vector<std::string> ranges;  // of each request for /x
     server.setFault([&](const auto& request, auto& response) {
         if (!request.path.ends_with("/x")) {
             return false;
